@@ -1,0 +1,48 @@
+# Windows cross build: the stub executable, statically linked, plus the small Windows helpers
+# that the end-to-end tests drive it with.
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+target_compile_definitions(stubcore PUBLIC UNICODE _UNICODE)
+target_compile_options(stubcore PRIVATE -Wall -Wextra)
+
+set(static_flags -static -static-libgcc -static-libstdc++)
+
+add_library(win32port STATIC
+  src/platform/win32/win32_platform.cpp
+)
+target_link_libraries(win32port PUBLIC stubcore ole32 version)
+target_compile_definitions(win32port PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+set(STUB_VERSION 1.0.0.0)
+string(REPLACE "." "," STUB_VERSION_COMMAS ${STUB_VERSION})
+configure_file(src/resources/stub.rc.in ${GEN_DIR}/stub.rc @ONLY)
+add_executable(setupstub WIN32
+  src/win32/main.cpp
+  ${GEN_DIR}/stub.rc)
+set_source_files_properties(${GEN_DIR}/stub.rc PROPERTIES
+  OBJECT_DEPENDS "${GEN_DIR}/strings.rc;${GEN_DIR}/stub.ico;${CMAKE_SOURCE_DIR}/src/resources/setupstub.manifest")
+target_include_directories(setupstub PRIVATE ${GEN_DIR} ${CMAKE_SOURCE_DIR}/src/resources)
+target_link_libraries(setupstub PRIVATE win32port comctl32 shell32 user32 gdi32 advapi32 ole32 oleaut32 uuid)
+target_link_options(setupstub PRIVATE -municode ${static_flags})
+
+# Prints, for every row of the shared command-line table, whether the real platform splitter
+# and option parser give the expected fields (run under Wine by the end-to-end tests).
+add_executable(cmdline_probe tests/e2e/tools/cmdline_probe.cpp)
+target_link_libraries(cmdline_probe PRIVATE win32port shell32)
+target_link_options(cmdline_probe PRIVATE -municode ${static_flags})
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/tools/uiprobe.c) #TEMP
+add_executable(uiprobe tests/e2e/tools/uiprobe.c)
+target_link_libraries(uiprobe PRIVATE user32)
+target_link_options(uiprobe PRIVATE -municode ${static_flags})
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/tools/kivagent.c) #TEMP
+add_executable(kivagent tests/e2e/tools/kivagent.c)
+target_link_options(kivagent PRIVATE -municode ${static_flags})
+endif()
+
+# zlib (Debian's MinGW-w64 package) and expat built for wchar_t characters, both static.
+find_library(ZLIB_STATIC NAMES libz.a z REQUIRED)
+find_library(EXPATW_STATIC NAMES libexpatw.a REQUIRED PATHS /opt/mingw-expatw/lib)
+find_path(EXPATW_INCLUDE expat.h REQUIRED PATHS /opt/mingw-expatw/include NO_DEFAULT_PATH)
+target_link_libraries(win32port PUBLIC ${EXPATW_STATIC} ${ZLIB_STATIC})

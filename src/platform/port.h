@@ -1,0 +1,236 @@
+// The platform port: the only way the portable core reaches the operating system.
+//
+// Every interface is narrow and speaks in Windows terms (wide paths with drive letters,
+// Windows error codes in a per-thread "last error", message-box styles and button ids), so that
+// the core behaves identically over the real Win32 backend and over the emulating test backend.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace port {
+
+// Windows system error codes the core reasons about.
+enum : uint32_t {
+  kErrorSuccess = 0,
+  kErrorFileNotFound = 2,
+  kErrorPathNotFound = 3,
+  kErrorAccessDenied = 5,
+  kErrorInvalidHandle = 6,
+  kErrorNotEnoughMemory = 8,
+  kErrorNoMoreFiles = 18,
+  kErrorHandleEof = 38,
+  kErrorHandleDiskFull = 39,
+  kErrorFileExists = 80,
+  kErrorInvalidParameter = 87,
+  kErrorDiskFull = 112,
+  kErrorAlreadyExists = 183,
+  kErrorFilenameExcedRange = 206,
+  kErrorNegativeSeek = 131,
+};
+
+// Message-box styles and results (values of the Win32 API).
+enum : uint32_t {
+  kMbOk = 0x0,
+  kMbOkCancel = 0x1,
+  kMbYesNo = 0x4,
+  kMbIconError = 0x10,
+  kMbIconQuestion = 0x20,
+  kMbIconExclamation = 0x30,
+  kMbIconInformation = 0x40,
+};
+enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+
+// Opaque window and module handles (HWND, HINSTANCE on Windows).
+using WindowHandle = void*;
+using ModuleHandle = void*;
+using IconHandle = void*;
+
+// Which ANSI code page a conversion uses: the calling thread's or the system's.
+enum class CodePage { kThreadAnsi, kSystemAnsi };
+
+struct FileTimes {
+  uint64_t creation = 0;
+  uint64_t lastAccess = 0;
+  uint64_t lastWrite = 0;
+};
+
+// File attributes (values of the Win32 API).
+enum : uint32_t {
+  kAttrReadOnly = 0x1,
+  kAttrHidden = 0x2,
+  kAttrSystem = 0x4,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,
+  kAttrNormal = 0x80,
+  kAttrReparsePoint = 0x400,
+  kInvalidAttributes = 0xFFFFFFFF,
+};
+
+// How CreateForWrite opens its file.
+enum class CreateMode {
+  kCreateNew,     // fails with error 80 when the file exists
+  kCreateAlways,  // replaces an existing file
+  kOpenAlways,    // keeps an existing file, creates a missing one
+};
+enum class ShareMode {
+  kExclusive,  // no sharing: write access for this handle only
+  kReadWrite,  // shared for reading and writing with other processes
+};
+
+// One entry of a folder listing.
+struct FindData {
+  std::wstring name;
+  uint32_t attributes = 0;
+};
+
+// An open file. Reads and writes report success like ReadFile/WriteFile and leave the
+// reason in the port's last error.
+class File {
+ public:
+  virtual ~File() = default;
+  virtual bool Read(void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
+  virtual bool Write(const void* buffer, uint32_t size, uint32_t* bytesWritten) = 0;
+  // Moves the file position to an absolute offset.
+  virtual bool Seek(uint64_t offset) = 0;
+  virtual bool SeekToEnd() = 0;
+  virtual bool GetSize(uint64_t* size) = 0;
+  // File times as FILETIME values (100 ns units since 1601, UTC).
+  virtual bool GetTimes(FileTimes* times) = 0;
+  virtual bool SetTimes(const FileTimes& times) = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Opens an existing file for reading, sharing read access, with the sequential-scan hint.
+  virtual std::unique_ptr<File> OpenForRead(const std::wstring& path) = 0;
+  // True when FindFirstFile finds an entry (file or folder) for the name or pattern.
+  virtual bool FindFirstMatch(const std::wstring& pattern) = 0;
+  // Opens for writing (and reading, when shared) with the given disposition; sequential-scan
+  // hint, normal attributes. Null on failure, with the reason in the last error.
+  virtual std::unique_ptr<File> CreateForWrite(const std::wstring& path, CreateMode mode, ShareMode share) = 0;
+  // CreateDirectory: creates one folder; its parent must exist.
+  virtual bool CreateDirectory(const std::wstring& path) = 0;
+  virtual bool RemoveDirectory(const std::wstring& path) = 0;
+  virtual bool DeleteFile(const std::wstring& path) = 0;
+  // MoveFileEx(path, null, MOVEFILE_DELAY_UNTIL_REBOOT): removal at the next restart.
+  virtual bool DeleteAtReboot(const std::wstring& path) = 0;
+  virtual uint32_t GetAttributes(const std::wstring& path) = 0;  // kInvalidAttributes on failure
+  virtual bool SetAttributes(const std::wstring& path, uint32_t attributes) = 0;
+  virtual bool CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) = 0;
+  // FindFirstFile/FindNextFile over a pattern; false when the listing cannot start.
+  virtual bool ListFolder(const std::wstring& pattern, std::vector<FindData>* entries) = 0;
+  virtual std::wstring GetCurrentDirectory() = 0;
+  virtual bool SetCurrentDirectory(const std::wstring& path) = 0;
+  // Free bytes available to the caller on the volume of `path`.
+  virtual bool GetFreeSpace(const std::wstring& path, uint64_t* freeBytes) = 0;
+  // The user's temporary folder (GetTempPath: with its trailing backslash).
+  virtual std::wstring GetTempPath() = 0;
+};
+
+struct ProcessEntry {
+  uint32_t processId = 0;
+  uint32_t parentProcessId = 0;
+  std::wstring exeFile;  // file name without folder
+};
+
+// A process snapshot walked like Process32First / Process32Next.
+class ProcessSnapshot {
+ public:
+  virtual ~ProcessSnapshot() = default;
+  virtual bool First(ProcessEntry* entry) = 0;
+  virtual bool Next(ProcessEntry* entry) = 0;
+};
+
+class Processes {
+ public:
+  virtual ~Processes() = default;
+  // Full path of the running module; cut at `capacity` characters like GetModuleFileName.
+  virtual std::wstring ModuleFileName(size_t capacity) = 0;
+  virtual uint32_t CurrentProcessId() = 0;
+  // Null when the snapshot cannot be taken.
+  virtual std::unique_ptr<ProcessSnapshot> SnapshotProcesses() = 0;
+  virtual bool SetShutdownLevel(uint32_t level, uint32_t flags) = 0;
+  // Splits a command line with the CommandLineToArgvW rules; false when splitting fails.
+  virtual bool SplitCommandLine(const std::wstring& commandLine, std::vector<std::wstring>* args) = 0;
+  // Restricts the DLL search of the process to the system folder.
+  virtual void RestrictDllSearchToSystem() = 0;
+  // Loads a library from the system folder only; null on failure.
+  virtual ModuleHandle LoadSystemLibrary(const std::wstring& name) = 0;
+  virtual void FreeLibrary(ModuleHandle module) = 0;
+};
+
+class SystemFacts {
+ public:
+  virtual ~SystemFacts() = default;
+  virtual uint32_t GetLastError() = 0;
+  virtual void SetLastError(uint32_t error) = 0;
+  // English name of the system default locale's language (LOCALE_SENGLANGUAGE).
+  virtual std::wstring SystemLanguageName() = 0;
+  // Code-page conversions with the system's default replacement character.
+  virtual std::string WideToAnsi(const std::wstring& text, CodePage codePage) = 0;
+  virtual std::wstring AnsiToWide(const std::string& text, CodePage codePage) = 0;
+  // Environment of the process (inherited by the processes it starts).
+  virtual bool GetEnvironmentVariable(const std::wstring& name, std::wstring* value) = 0;
+  virtual bool SetEnvironmentVariable(const std::wstring& name, const std::wstring& value) = 0;
+  virtual std::wstring ExpandEnvironmentStrings(const std::wstring& text) = 0;
+  // The system's text for an error code in the user's language; empty when it has none.
+  virtual std::wstring FormatSystemMessage(uint32_t error) = 0;
+  // A new GUID in registry form: braces, upper-case hexadecimal groups of 8-4-4-4-12.
+  virtual std::wstring NewGuidText() = 0;
+  // Local time in the system default locale's format, 24 hours, no AM/PM marker ("17:52:07").
+  virtual std::wstring LocalTimeText() = 0;
+  // Local date in the system default locale's short date format.
+  virtual std::wstring LocalShortDateText() = 0;
+  // Converts a FILETIME read as local time to UTC (LocalFileTimeToFileTime).
+  virtual bool LocalFileTimeToUtc(uint64_t local, uint64_t* utc) = 0;
+  // The file version of the running module's version resource (four 16-bit parts).
+  virtual bool ModuleFileVersion(uint16_t parts[4]) = 0;
+};
+
+// What a dialog's command handler decides for one command.
+struct DialogCommandResult {
+  bool handled = false;    // the procedure's return value
+  bool endDialog = false;  // EndDialog is called
+  intptr_t endResult = 0;  // the value EndDialog is given
+};
+
+// The core's side of a modal dialog: the backend creates the window from the resource
+// template and forwards the messages the dialog handles.
+class DialogController {
+ public:
+  virtual ~DialogController() = default;
+  virtual DialogCommandResult OnCommand(uint32_t commandId) = 0;
+};
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+  // LoadString semantics: at most capacity-1 characters; empty when the id is missing.
+  virtual std::wstring LoadString(uint32_t id, size_t capacity) = 0;
+  // Shows a message box and returns the button pressed (kIdOk, kIdYes, ...).
+  virtual int MessageBox(WindowHandle owner, const std::wstring& text, const std::wstring& caption,
+                         uint32_t style) = 0;
+  // Shows the dialog template modally; returns the EndDialog value, or -1 when it cannot be shown.
+  virtual intptr_t ShowModalDialog(uint32_t templateId, WindowHandle owner,
+                                   DialogController* controller) = 0;
+  virtual WindowHandle DesktopWindow() = 0;
+  // Icon resource at the system's small-icon size, or at its default size; null on failure.
+  virtual IconHandle LoadIcon(uint32_t resourceId, bool smallSize) = 0;
+  virtual void DestroyIcon(IconHandle icon) = 0;
+};
+
+// The whole port. Registry, services and WMI join as the parts that use them arrive.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual FileSystem& Files() = 0;
+  virtual Processes& Procs() = 0;
+  virtual SystemFacts& System() = 0;
+  virtual UserInterface& Ui() = 0;
+};
+
+}  // namespace port

@@ -1,0 +1,206 @@
+// An emulated Windows machine for the native tests: drive-letter paths compared without regard
+// to case, Windows error codes in a last-error slot, a process list with parent ids, the stub's
+// string table in a chosen user-interface language, scripted message-box and dialog answers, and
+// injectable faults.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/port.h"
+
+namespace testenv {
+
+// Faults a test can inject into file access.
+struct FileFaults {
+  bool failGetSize = false;
+  bool failSeek = false;
+  // Reads that reach this offset fail (ERROR_HANDLE_EOF-like); -1 disables.
+  int64_t failReadsFrom = -1;
+  // Total bytes that writes may still add before the disk is full (error 112); -1: unlimited.
+  int64_t diskBytesLeft = -1;
+  bool failSetTimes = false;
+  // Size that GetSize reports instead of the real one; -1: the real size.
+  int64_t reportedSize = -1;
+  bool failEnvironmentSet = false;
+};
+
+struct MessageBoxCall {
+  port::WindowHandle owner;
+  std::wstring text;
+  std::wstring caption;
+  uint32_t style;
+};
+
+struct DialogCall {
+  uint32_t templateId;
+  port::WindowHandle owner;
+  std::vector<port::DialogCommandResult> results;  // what the controller answered per command
+  intptr_t endResult;
+};
+
+class TestPlatform : public port::Platform,
+                     private port::FileSystem,
+                     private port::Processes,
+                     private port::SystemFacts,
+                     private port::UserInterface {
+ public:
+  TestPlatform();
+
+  port::FileSystem& Files() override { return *this; }
+  port::Processes& Procs() override { return *this; }
+  port::SystemFacts& System() override { return *this; }
+  port::UserInterface& Ui() override { return *this; }
+
+  // --- Set-up and inspection -----------------------------------------------------------------
+  void AddFile(const std::wstring& path, std::string bytes, uint32_t attributes = port::kAttrArchive);
+  void AddFolder(const std::wstring& path);
+  // A folder junction at `path` whose listing shows the contents of `target`.
+  void AddJunction(const std::wstring& path, const std::wstring& target);
+  bool Exists(const std::wstring& path) const;
+  bool IsFolder(const std::wstring& path) const;
+  // Content, attributes and times of a file; empty/zero when missing.
+  std::string FileBytes(const std::wstring& path) const;
+  uint32_t Attributes(const std::wstring& path) const;
+  port::FileTimes Times(const std::wstring& path) const;
+  // Every path below `folder` (files and folders), in the original case, sorted.
+  std::vector<std::wstring> Tree(const std::wstring& folder) const;
+  // Files another process holds open without delete sharing: deleting them fails with 32.
+  void LockFile(const std::wstring& path);
+  std::vector<std::wstring> deletedAtReboot;
+  std::map<std::wstring, uint64_t> freeSpaceByDrive;  // by upper-case drive letter "C"
+  std::wstring tempPath = L"C:\\Users\\admin\\AppData\\Local\\Temp\\";
+  std::wstring currentDirectory = L"C:\\Windows\\system32";
+  std::map<std::wstring, std::wstring> environment;  // names compared without regard to case
+  std::map<uint32_t, std::wstring> systemMessages;   // FormatSystemMessage texts
+  std::wstring timeText = L"17:52:07";
+  std::wstring dateText = L"12/11/2026";
+  int64_t timeZoneBiasMinutes = -60;  // UTC = local + bias (here: local is UTC+1)
+  uint64_t clock = 134100000000000000ull;  // FILETIME given to new files
+  bool hasVersionResource = true;
+  uint16_t fileVersion[4] = {1, 0, 0, 0};
+  int guidCounter = 0;
+  FileFaults faults;
+  int openFiles() const { return openFiles_; }
+
+  std::wstring modulePath = L"C:\\Users\\admin\\Downloads\\pkg.exe";
+  uint32_t processId = 4242;
+  std::vector<port::ProcessEntry> processes;  // the snapshot's entries, in order
+  bool failSnapshot = false;
+  std::wstring languageName = L"English";
+  uint16_t uiLanguage = 1033;
+
+  // Message boxes answer with the queued buttons, then with kIdOk.
+  std::deque<int> messageBoxAnswers;
+  std::vector<MessageBoxCall> messageBoxes;
+  // Each shown dialog receives the next queued list of commands; a dialog whose commands never
+  // end it is closed with -1, as a window that could not be shown.
+  std::deque<std::vector<uint32_t>> dialogCommands;
+  std::vector<DialogCall> dialogs;
+
+  // What the entry point asked of the process.
+  bool dllSearchRestricted = false;
+  bool dllSearchRestrictedBeforeLoad = false;
+  std::vector<std::wstring> loadedLibraries;
+  int freedLibraries = 0;
+  uint32_t shutdownLevel = 0;
+  int iconsLoaded = 0;
+  int iconsDestroyed = 0;
+  bool failIconLoad = false;
+  bool failLibraryLoad = false;
+
+ private:
+  friend class TestFile;
+  struct Node {
+    bool folder = false;
+    std::string bytes;
+    std::wstring name;  // the last component as created, original case
+    uint32_t attributes = 0;
+    port::FileTimes times;
+    std::wstring junctionTarget;  // a key, for junctions
+    int openCount = 0;
+    bool openExclusive = false;
+    bool locked = false;
+  };
+  std::wstring Absolute(const std::wstring& path) const;
+  std::wstring Key(const std::wstring& path) const;
+  static std::wstring ParentOf(const std::wstring& key);
+  static bool ValidDrivePath(const std::wstring& key);
+  Node* Find(const std::wstring& key);
+  const Node* Find(const std::wstring& key) const;
+  // Error for a missing path: 3 when its folder is missing too, 2 otherwise.
+  uint32_t MissingError(const std::wstring& key) const;
+
+  // port::FileSystem
+  std::unique_ptr<port::File> OpenForRead(const std::wstring& path) override;
+  bool FindFirstMatch(const std::wstring& pattern) override;
+  std::unique_ptr<port::File> CreateForWrite(const std::wstring& path, port::CreateMode mode,
+                                             port::ShareMode share) override;
+  bool CreateDirectory(const std::wstring& path) override;
+  bool RemoveDirectory(const std::wstring& path) override;
+  bool DeleteFile(const std::wstring& path) override;
+  bool DeleteAtReboot(const std::wstring& path) override;
+  uint32_t GetAttributes(const std::wstring& path) override;
+  bool SetAttributes(const std::wstring& path, uint32_t attributes) override;
+  bool CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
+  bool ListFolder(const std::wstring& pattern, std::vector<port::FindData>* entries) override;
+  std::wstring GetCurrentDirectory() override { return currentDirectory; }
+  bool SetCurrentDirectory(const std::wstring& path) override;
+  bool GetFreeSpace(const std::wstring& path, uint64_t* freeBytes) override;
+  std::wstring GetTempPath() override { return tempPath; }
+  // port::Processes
+  std::wstring ModuleFileName(size_t capacity) override;
+  uint32_t CurrentProcessId() override { return processId; }
+  std::unique_ptr<port::ProcessSnapshot> SnapshotProcesses() override;
+  bool SetShutdownLevel(uint32_t level, uint32_t flags) override;
+  bool SplitCommandLine(const std::wstring& commandLine, std::vector<std::wstring>* args) override;
+  void RestrictDllSearchToSystem() override;
+  port::ModuleHandle LoadSystemLibrary(const std::wstring& name) override;
+  void FreeLibrary(port::ModuleHandle module) override;
+  // port::SystemFacts
+  uint32_t GetLastError() override { return lastError_; }
+  void SetLastError(uint32_t error) override { lastError_ = error; }
+  std::wstring SystemLanguageName() override { return languageName; }
+  std::string WideToAnsi(const std::wstring& text, port::CodePage codePage) override;
+  std::wstring AnsiToWide(const std::string& text, port::CodePage codePage) override;
+  bool GetEnvironmentVariable(const std::wstring& name, std::wstring* value) override;
+  bool SetEnvironmentVariable(const std::wstring& name, const std::wstring& value) override;
+  std::wstring ExpandEnvironmentStrings(const std::wstring& text) override;
+  std::wstring FormatSystemMessage(uint32_t error) override;
+  std::wstring NewGuidText() override;
+  std::wstring LocalTimeText() override { return timeText; }
+  std::wstring LocalShortDateText() override { return dateText; }
+  bool LocalFileTimeToUtc(uint64_t local, uint64_t* utc) override;
+  bool ModuleFileVersion(uint16_t parts[4]) override;
+  // port::UserInterface
+  std::wstring LoadString(uint32_t id, size_t capacity) override;
+  int MessageBox(port::WindowHandle owner, const std::wstring& text, const std::wstring& caption,
+                 uint32_t style) override;
+  intptr_t ShowModalDialog(uint32_t templateId, port::WindowHandle owner,
+                           port::DialogController* controller) override;
+  port::WindowHandle DesktopWindow() override { return kDesktop; }
+  port::IconHandle LoadIcon(uint32_t resourceId, bool smallSize) override;
+  void DestroyIcon(port::IconHandle icon) override;
+
+ public:
+  static inline port::WindowHandle const kDesktop = reinterpret_cast<port::WindowHandle>(0x10010);
+
+ private:
+  std::map<std::wstring, Node> nodes_;
+  uint32_t lastError_ = 0;
+  int openFiles_ = 0;
+  uintptr_t nextHandle_ = 0x1000;
+};
+
+// Windows-1252 conversions as the platform performs them, '?' for what the code page lacks.
+std::string WideToCp1252(const std::wstring& text);
+std::wstring Cp1252ToWide(const std::string& text);
+
+// Wildcard match of FindFirstFile patterns ('*' and '?'), without regard to case.
+bool WildcardMatch(const std::wstring& pattern, const std::wstring& name);
+
+}  // namespace testenv
