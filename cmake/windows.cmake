@@ -31,18 +31,19 @@ add_executable(cmdline_probe tests/e2e/tools/cmdline_probe.cpp)
 target_link_libraries(cmdline_probe PRIVATE win32port shell32)
 target_link_options(cmdline_probe PRIVATE -municode ${static_flags})
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/tools/uiprobe.c) #TEMP
+# Appends numbered lines to the real component log, so that the end-to-end tests can run
+# several writers at once and check that every line arrives.
+add_executable(logwriter tests/e2e/tools/logwriter.cpp)
+target_link_libraries(logwriter PRIVATE win32port)
+target_link_options(logwriter PRIVATE -municode ${static_flags})
+
 add_executable(uiprobe tests/e2e/tools/uiprobe.c)
 target_link_libraries(uiprobe PRIVATE user32)
 target_link_options(uiprobe PRIVATE -municode ${static_flags})
-endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/tools/kivagent.c) #TEMP
 add_executable(kivagent tests/e2e/tools/kivagent.c)
 target_link_options(kivagent PRIVATE -municode ${static_flags})
-endif()
 
-# zlib (Debian's MinGW-w64 package) and expat built for wchar_t characters, both static.
-find_library(ZLIB_STATIC NAMES libz.a z REQUIRED)
+# expat built for wchar_t characters, static.
 find_library(EXPATW_STATIC NAMES libexpatw.a REQUIRED PATHS /opt/mingw-expatw/lib)
 find_path(EXPATW_INCLUDE expat.h REQUIRED PATHS /opt/mingw-expatw/include NO_DEFAULT_PATH)
-target_link_libraries(win32port PUBLIC ${EXPATW_STATIC} ${ZLIB_STATIC})
+target_link_libraries(win32port PUBLIC ${EXPATW_STATIC})

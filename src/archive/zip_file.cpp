@@ -269,6 +269,7 @@ int ZIP_File::ReadCentralDirectory(port::File& file) {
     // past the end of the file is truncated: the archive is refused as a whole.
     if (entry->name.empty() || dataOffset + local.compressedSize > fileSize) return ZIP_ERR_FORMAT;
 
+    entry->owner = this;
     entries_.push_back(std::move(entry));
     if (!in.Seek(nextRecord)) return ZIP_ERR_SEEK;
   }

@@ -10,6 +10,26 @@
 #include <string>
 #include <vector>
 
+// Some operations carry the names of Win32 functions that <windows.h> turns into A/W macros.
+// Where that header came first, the macros go: the port's names are its own, and the Win32
+// backend calls the wide functions by their full names.
+#ifdef _WIN32
+#undef CopyFile
+#undef CreateDirectory
+#undef DeleteFile
+#undef ExpandEnvironmentStrings
+#undef GetCurrentDirectory
+#undef GetEnvironmentVariable
+#undef GetFreeSpace
+#undef GetTempPath
+#undef LoadIcon
+#undef LoadString
+#undef MessageBox
+#undef RemoveDirectory
+#undef SetCurrentDirectory
+#undef SetEnvironmentVariable
+#endif
+
 namespace port {
 
 // Windows system error codes the core reasons about.
@@ -51,6 +71,7 @@ using IconHandle = void*;
 // Which ANSI code page a conversion uses: the calling thread's or the system's.
 enum class CodePage { kThreadAnsi, kSystemAnsi };
 
+// A zero member of FileTimes given to SetTimes leaves that time unchanged.
 struct FileTimes {
   uint64_t creation = 0;
   uint64_t lastAccess = 0;
@@ -96,6 +117,14 @@ class File {
   // Moves the file position to an absolute offset.
   virtual bool Seek(uint64_t offset) = 0;
   virtual bool SeekToEnd() = 0;
+  // Moves to the end of the file and writes there (a failed move is not reported: the write
+  // goes where the position is). Backends whose files several processes share make the two
+  // steps one with respect to everyone appending through this call, so that processes
+  // appending to the same file at once never overwrite each other's bytes.
+  virtual bool AppendAtEnd(const void* buffer, uint32_t size, uint32_t* bytesWritten) {
+    SeekToEnd();
+    return Write(buffer, size, bytesWritten);
+  }
   virtual bool GetSize(uint64_t* size) = 0;
   // File times as FILETIME values (100 ns units since 1601, UTC).
   virtual bool GetTimes(FileTimes* times) = 0;

@@ -1,7 +1,18 @@
 #include "setup/misc.h"
 
+#include "log/wformat.h"
 #include "setup/options.h"
 #include "setup/stub.h"
+
+namespace {
+
+// Joins a folder and a name with exactly one backslash.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
+  if (!folder.empty() && folder.back() == L'\\') return folder + name;
+  return folder + L"\\" + name;
+}
+
+}  // namespace
 
 std::wstring SelectPackageLanguage(port::Platform& platform) {
   static const struct {
@@ -45,4 +56,67 @@ int ShowMessageById(StubGlobals& globals, port::WindowHandle owner, uint32_t tex
   const std::wstring text = ui.LoadString(textId, 32768);
   const std::wstring caption = ui.LoadString(captionId, 32768);
   return ui.MessageBox(owner, text, caption, style);
+}
+
+bool CreateFolderTree(port::Platform& platform, const std::wstring& path) {
+  port::FileSystem& files = platform.Files();
+  if (files.CreateDirectory(path)) return true;
+  const uint32_t error = platform.System().GetLastError();
+  if (error == port::kErrorAlreadyExists) return true;
+  if (error != port::kErrorPathNotFound) return false;
+  std::wstring work = path;
+  if (!work.empty() && work.back() == L'\\') work.pop_back();
+  const size_t slash = work.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return false;
+  const std::wstring parent = work.substr(0, slash + 1);
+  if (!CreateFolderTree(platform, parent)) return false;
+  // With the parents in place one more attempt decides. Climbing again would never end when
+  // the "parent" exists as a file: the platform then reports the path missing once more.
+  if (files.CreateDirectory(path)) return true;
+  return platform.System().GetLastError() == port::kErrorAlreadyExists;
+}
+
+bool CreateGuidTempFolder(port::Platform& platform, size_t capacity, std::wstring* path) {
+  path->clear();
+  const std::wstring temp = platform.Files().GetTempPath().substr(0, 260);
+  const std::wstring guid = platform.System().NewGuidText();
+  if (capacity < 260) return false;
+  *path = JoinPath(temp, guid);
+  // A path that does not fit is refused rather than cut into the name of another folder.
+  if (guid.empty() || path->size() >= capacity) return false;
+  return platform.Files().CreateDirectory(*path);
+}
+
+bool RemoveTree(port::Platform& platform, const std::wstring& folder) {
+  port::FileSystem& files = platform.Files();
+  std::vector<port::FindData> entries;
+  if (!files.ListFolder(JoinPath(folder, L"*"), &entries)) return false;
+  for (const port::FindData& entry : entries) {
+    if (entry.name == L"." || entry.name == L"..") continue;
+    const std::wstring path = JoinPath(folder, entry.name);
+    if (entry.attributes & (port::kAttrReadOnly | port::kAttrSystem)) files.SetAttributes(path, port::kAttrNormal);
+    const bool isFolder = (entry.attributes & port::kAttrDirectory) != 0;
+    if (entry.attributes & port::kAttrReparsePoint) {
+      // A link: remove the link itself, never what it points at.
+      const bool removed = isFolder ? files.RemoveDirectory(path) : files.DeleteFile(path);
+      if (!removed) files.DeleteAtReboot(path);
+      continue;
+    }
+    if (isFolder) {
+      if (!RemoveTree(platform, path)) return false;
+    } else if (!files.DeleteFile(path)) {
+      files.DeleteAtReboot(path);
+    }
+  }
+  files.SetAttributes(folder, port::kAttrNormal);
+  if (!files.RemoveDirectory(folder)) files.DeleteAtReboot(folder);
+  return true;
+}
+
+void LogLastError(StubGlobals& globals, const std::wstring& operation) {
+  const uint32_t error = globals.platform.System().GetLastError();
+  const std::wstring text = globals.platform.System().FormatSystemMessage(error);
+  const std::wstring line = FormatWide(L"%s FAILED with error %d: %s", operation.c_str(), static_cast<int32_t>(error),
+                                       text.c_str());
+  globals.log.Write(CMPLOG2_BOTH_CONT, CMPLOG2_CRITICAL, CMPLOG2_SOURCE, __LINE__, L"%s\r\n", line.c_str());
 }

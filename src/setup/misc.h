@@ -18,6 +18,23 @@ bool FindProcessEntry(port::ProcessSnapshot& snapshot, port::ProcessEntry* entry
 // True when the parent of this process runs kivagent.exe (any case).
 bool IsStartedByAgent(port::Platform& platform);
 
+// Creates a folder with every missing parent; a folder that exists already counts as created.
+bool CreateFolderTree(port::Platform& platform, const std::wstring& path);
+
+// Creates a new folder named by a fresh GUID in the user's temporary folder. `path` receives the
+// folder tried (empty when `capacity` is below 260 characters, and nothing is created then).
+bool CreateGuidTempFolder(port::Platform& platform, size_t capacity, std::wstring* path);
+
+// Removes a folder and everything below it. Read-only and system entries are made normal first;
+// what cannot be removed now is scheduled for removal at the next restart. Links to other
+// folders (junctions and other reparse points) are removed as links: what they point at is
+// never touched. False only when a folder cannot be listed.
+bool RemoveTree(port::Platform& platform, const std::wstring& folder);
+
+// Logs the calling thread's last error with the system's text for it:
+// "<operation> FAILED with error <code>: <text>".
+void LogLastError(StubGlobals& globals, const std::wstring& operation);
+
 // A message box whose text and caption are string-table entries; returns the button pressed.
 int ShowMessageById(StubGlobals& globals, port::WindowHandle owner, uint32_t textId,
                     uint32_t captionId, uint32_t style);

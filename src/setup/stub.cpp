@@ -78,7 +78,7 @@ int RunStub(StubGlobals& globals, port::ModuleHandle instance, const std::wstrin
   }
 
   if (options.extractOnly) {
-    return RunInstallation(globals, nullptr, options.extractPath, false, true);
+    return RunInstallation(globals, nullptr, &options.extractPath, false, true);
   }
 
   globals.definitionFileName = DefinitionNameForStub(stubPath);
@@ -91,7 +91,7 @@ int RunStub(StubGlobals& globals, port::ModuleHandle instance, const std::wstrin
     globals.smallIcon = platform.Ui().LoadIcon(kIconStub, true);
     globals.largeIcon = platform.Ui().LoadIcon(kIconStub, false);
     if (options.silent || options.noPrompt) {
-      globals.completionCode = RunInstallation(globals, nullptr, std::wstring(), true, options.silent);
+      globals.completionCode = RunInstallation(globals, nullptr, nullptr, true, options.silent);
       // Restarting arrives with the installation run.
     }
     // The main dialog arrives with the dialogs build.

@@ -140,7 +140,9 @@ class TestFile : public port::File {
       platform_.SetLastError(port::kErrorAccessDenied);
       return false;
     }
-    node_.times = times;
+    if (times.creation) node_.times.creation = times.creation;
+    if (times.lastAccess) node_.times.lastAccess = times.lastAccess;
+    if (times.lastWrite) node_.times.lastWrite = times.lastWrite;
     return true;
   }
 
@@ -184,6 +186,7 @@ TestPlatform::TestPlatform() {
 // Resolves a path the way the platform does before it touches the file system: relative paths
 // against the current directory, "\x" against its drive, "/" as "\", "." and ".." components.
 std::wstring TestPlatform::Absolute(const std::wstring& path) const {
+  if (path.empty()) return path;  // names nothing: every call on it fails
   std::wstring p;
   for (wchar_t c : path) p += c == L'/' ? L'\\' : c;
   if (p.size() >= 2 && p[0] == L'\\' && p[1] == L'\\') return p;  // UNC: left as it is

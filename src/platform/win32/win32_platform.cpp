@@ -60,6 +60,22 @@ class Win32File : public port::File {
     distance.QuadPart = 0;
     return ::SetFilePointerEx(handle_.Get(), distance, nullptr, FILE_END) != FALSE;
   }
+  bool AppendAtEnd(const void* buffer, uint32_t size, uint32_t* bytesWritten) override {
+    // Another process can append between a move to the end and the write that follows, and the
+    // later write then overwrites its bytes (append-only access does not prevent this under
+    // Wine). An exclusive lock on one byte far beyond any data serialises the two steps among
+    // all appenders; where the file system has no locks they run unguarded.
+    OVERLAPPED region = {};
+    region.Offset = 0xFFFFFFFF;
+    region.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = ::LockFileEx(handle_.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region) != FALSE;
+    SeekToEnd();
+    const bool ok = Write(buffer, size, bytesWritten);
+    const DWORD error = ::GetLastError();
+    if (locked) ::UnlockFileEx(handle_.Get(), 0, 1, 0, &region);
+    ::SetLastError(error);
+    return ok;
+  }
   bool GetSize(uint64_t* size) override {
     LARGE_INTEGER value;
     if (!::GetFileSizeEx(handle_.Get(), &value)) return false;
@@ -78,7 +94,8 @@ class Win32File : public port::File {
     const FILETIME creation = ToFileTime(times.creation);
     const FILETIME access = ToFileTime(times.lastAccess);
     const FILETIME write = ToFileTime(times.lastWrite);
-    return ::SetFileTime(handle_.Get(), &creation, &access, &write) != FALSE;
+    return ::SetFileTime(handle_.Get(), times.creation ? &creation : nullptr, times.lastAccess ? &access : nullptr,
+                         times.lastWrite ? &write : nullptr) != FALSE;
   }
 
  private:

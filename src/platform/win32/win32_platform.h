@@ -3,23 +3,6 @@
 
 #include <windows.h>
 
-// The port names some operations like Win32 functions that windows.h turns into A/W macros;
-// the backend calls the wide functions by their full names, so the macros go.
-#undef CopyFile
-#undef CreateDirectory
-#undef DeleteFile
-#undef ExpandEnvironmentStrings
-#undef GetCurrentDirectory
-#undef GetEnvironmentVariable
-#undef GetFreeSpace
-#undef GetTempPath
-#undef LoadIcon
-#undef LoadString
-#undef MessageBox
-#undef RemoveDirectory
-#undef SetCurrentDirectory
-#undef SetEnvironmentVariable
-
 #include "platform/port.h"
 
 namespace win32 {

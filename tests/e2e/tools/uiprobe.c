@@ -5,7 +5,7 @@
  *   uiprobe wait  "<title>" <timeout ms>      wait for the window, then list its controls
  *   uiprobe click "<title>" <control id> [timeout ms]
  *   uiprobe close "<title>" [timeout ms]
- *   uiprobe rect  "<title>" [timeout ms]
+ *   uiprobe rect  "<title>" [timeout ms]       outer rectangle, client size, client origin
  *   uiprobe list
  *
  * A window is found when it is a visible top-level window whose title equals the
@@ -274,6 +274,12 @@ static int cmd_rect(const wchar_t *title, DWORD timeout_ms)
     write_int(cr.right - cr.left);
     write_str(L"\t");
     write_int(cr.bottom - cr.top);
+    POINT origin = {0, 0};
+    ClientToScreen(hwnd, &origin);
+    write_str(L"\norigin\t");
+    write_int(origin.x);
+    write_str(L"\t");
+    write_int(origin.y);
     write_str(L"\n");
     return 0;
 }
