@@ -13,7 +13,7 @@ need_pkgs=(build-essential cmake ninja-build pkg-config
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   libz-mingw-w64-dev
   wine wine64 xvfb xdotool x11-utils imagemagick
-  zip unzip openssl dpkg-dev python3)
+  zip unzip openssl dpkg-dev python3 locales)
 
 missing=()
 for p in "${need_pkgs[@]}"; do
