@@ -6,3 +6,7 @@ bool CPPkg::Load(const std::wstring&, const std::wstring&, const std::wstring&) 
 }
 
 bool FindPackageDefinition(StubGlobals&) { return false; }
+
+const wchar_t* CPPkg::GetFilename() const { return nullptr; }
+const wchar_t* CPPkg::GetSwKeyName() const { return nullptr; }
+const wchar_t* CPPkg::GetSwKeyExpectedPath() const { return nullptr; }

@@ -21,6 +21,11 @@ class CPPkg {
             const std::wstring& languageCode);
   bool IsLoaded() const { return loaded_; }
 
+  // Component definition queries: null when the definition has no such element or text.
+  const wchar_t* GetFilename() const;
+  const wchar_t* GetSwKeyName() const;
+  const wchar_t* GetSwKeyExpectedPath() const;
+
  private:
   bool loaded_ = false;
 };

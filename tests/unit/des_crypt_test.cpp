@@ -423,6 +423,8 @@ CommandResult RunShell(const std::string& command) {
   char buffer[512];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  while (!result.output.empty() && (result.output.back() == '\n' || result.output.back() == '\r'))
+    result.output.pop_back();
   const int status = pclose(pipe);
   result.status = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
   return result;
