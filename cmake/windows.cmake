@@ -31,11 +31,24 @@ add_executable(cmdline_probe tests/e2e/tools/cmdline_probe.cpp)
 target_link_libraries(cmdline_probe PRIVATE win32port shell32)
 target_link_options(cmdline_probe PRIVATE -municode ${static_flags})
 
+# Prints, for every row of the shared XML document table, whether the document reader over the
+# wide-character parser gives the expected tree and lookups (run under Wine by the end-to-end
+# tests).
+add_executable(xml_probe tests/e2e/tools/xml_probe.cpp)
+target_link_libraries(xml_probe PRIVATE win32port)
+target_link_options(xml_probe PRIVATE -municode ${static_flags})
+
 # Appends numbered lines to the real component log, so that the end-to-end tests can run
 # several writers at once and check that every line arrives.
 add_executable(logwriter tests/e2e/tools/logwriter.cpp)
 target_link_libraries(logwriter PRIVATE win32port)
 target_link_options(logwriter PRIVATE -municode ${static_flags})
+
+# The demo package's installer, also run by the end-to-end tests of installation runs: logs to
+# the shared component log, writes a marker file and ends with the completion code it is given.
+add_executable(demoinstall demo/installer/demoinstall.cpp)
+target_link_libraries(demoinstall PRIVATE win32port)
+target_link_options(demoinstall PRIVATE -municode ${static_flags})
 
 add_executable(uiprobe tests/e2e/tools/uiprobe.c)
 target_link_libraries(uiprobe PRIVATE user32)
@@ -43,7 +56,10 @@ target_link_options(uiprobe PRIVATE -municode ${static_flags})
 add_executable(kivagent tests/e2e/tools/kivagent.c)
 target_link_options(kivagent PRIVATE -municode ${static_flags})
 
-# expat built for wchar_t characters, static.
+# expat built for wchar_t characters, static: the package document reader in stubcore gets its
+# text as UTF-16.
 find_library(EXPATW_STATIC NAMES libexpatw.a REQUIRED PATHS /opt/mingw-expatw/lib)
 find_path(EXPATW_INCLUDE expat.h REQUIRED PATHS /opt/mingw-expatw/include NO_DEFAULT_PATH)
-target_link_libraries(win32port PUBLIC ${EXPATW_STATIC})
+target_include_directories(stubcore PUBLIC ${EXPATW_INCLUDE})
+target_compile_definitions(stubcore PUBLIC XML_UNICODE XML_UNICODE_WCHAR_T XML_STATIC)
+target_link_libraries(stubcore PUBLIC ${EXPATW_STATIC})

@@ -40,6 +40,12 @@ struct ZIP_ReadStream::Inflater {
 ZIP_ReadStream::ZIP_ReadStream() = default;
 ZIP_ReadStream::~ZIP_ReadStream() = default;
 
+bool ZIP_FileEntry::SizeIsPlausible() const {
+  if (method == 0) return uncompressedSize <= compressedSize;
+  // Deflate emits at most 258 bytes per one-bit-ish code: about 1032 bytes per stored byte.
+  return uncompressedSize <= uint64_t{compressedSize} * 1032 + 1024;
+}
+
 bool IsSafeEntryName(const std::string& name) {
   if (name.empty()) return false;
   if (name[0] == '\\' || name[0] == '/') return false;    // rooted, or a UNC name

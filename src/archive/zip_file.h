@@ -77,6 +77,9 @@ class ZIP_FileEntry {
 
   // A name ending in "/" is a folder; one ending in "\" is a folder only when both sizes are 0.
   bool IsDirectory() const;
+  // False when the declared uncompressed size cannot come out of the stored data: more than
+  // the stored bytes for a stored entry, more than deflate's densest ratio for a deflated one.
+  bool SizeIsPlausible() const;
 
   // Extracts into a memory buffer of `length` bytes. Fails when the data cannot be read or
   // decompressed, when asked for the whole entry and fewer bytes came out, or on a CRC mismatch.

@@ -174,9 +174,36 @@ class ProcessSnapshot {
   virtual bool Next(ProcessEntry* entry) = 0;
 };
 
+// How a child process is started.
+struct ProcessStart {
+  std::wstring commandLine;       // the program path (quoted) and its arguments
+  std::wstring currentDirectory;  // the child's current directory
+  // Hidden, without a console, standard output and error into a pipe the stub drains (silent
+  // runs); otherwise a new console of its own and no inherited handles.
+  bool hiddenWithOutputPipe = false;
+};
+
+enum class WaitResult { kEnded, kTimeout, kFailed };
+
+// A started child process; closing it releases the handles, never ends the process.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+  virtual WaitResult Wait(uint32_t milliseconds) = 0;
+  virtual bool GetExitCode(uint32_t* code) = 0;
+  // Reads and discards what the child wrote to its output pipe so far, so that a talkative
+  // child never blocks on a full pipe.
+  virtual void DrainOutput() = 0;
+};
+
 class Processes {
  public:
+  // Starts a process with the stub's environment; null when it cannot be started, with the
+  // reason in the last error.
+  virtual std::unique_ptr<ChildProcess> StartProcess(const ProcessStart& start) = 0;
   virtual ~Processes() = default;
+  // The process's whole command line, program name included (GetCommandLine).
+  virtual std::wstring CommandLine() = 0;
   // Full path of the running module; cut at `capacity` characters like GetModuleFileName.
   virtual std::wstring ModuleFileName(size_t capacity) = 0;
   virtual uint32_t CurrentProcessId() = 0;
@@ -216,6 +243,14 @@ class SystemFacts {
   virtual std::wstring LocalShortDateText() = 0;
   // Converts a FILETIME read as local time to UTC (LocalFileTimeToFileTime).
   virtual bool LocalFileTimeToUtc(uint64_t local, uint64_t* utc) = 0;
+  // Date and time of one reading of the local clock, for records that must not straddle
+  // midnight: the system default locale's short date, and its time format forced to 24 hours
+  // with the AM/PM marker left in ("17:52:07 PM" in English). Each text is empty when it cannot
+  // be formatted.
+  virtual void LocalDateAndTime24(std::wstring* shortDate, std::wstring* time) = 0;
+  // Seconds since an arbitrary fixed point, for elapsed times.
+  virtual int64_t NowSeconds() = 0;
+  virtual void Sleep(uint32_t milliseconds) = 0;
   // The file version of the running module's version resource (four 16-bit parts).
   virtual bool ModuleFileVersion(uint16_t parts[4]) = 0;
 };
@@ -250,16 +285,104 @@ class UserInterface {
   // Icon resource at the system's small-icon size, or at its default size; null on failure.
   virtual IconHandle LoadIcon(uint32_t resourceId, bool smallSize) = 0;
   virtual void DestroyIcon(IconHandle icon) = 0;
+  // Removes and dispatches every message waiting in the thread's queue.
+  virtual void PumpMessages() = 0;
+  // The notification-area icon of `window` with id 0: icon and tip only.
+  virtual bool AddTrayIcon(WindowHandle window, IconHandle icon, const std::wstring& tip) = 0;
+  virtual void RemoveTrayIcon(WindowHandle window) = 0;
+  // The extraction progress dialog: modeless, centred over its owner when there is one.
+  virtual WindowHandle CreateProgressDialog(WindowHandle owner) = 0;
+  virtual void SetProgress(WindowHandle dialog, int position) = 0;
+  // Window states the run moves its owner window through.
+  enum class WindowState { kHide, kMinimizeAndHide, kShowRestored };
+  virtual void SetWindowState(WindowHandle window, WindowState state) = 0;
+  virtual void DestroyWindow(WindowHandle window) = 0;
 };
 
-// The whole port. Registry, services and WMI join as the parts that use them arrive.
+// --- Registry (HKEY_LOCAL_MACHINE only) ---------------------------------------------------------
+// Results are Windows error codes as the registry functions return them (LSTATUS):
+// kErrorSuccess, kErrorFileNotFound for a missing key or value, kErrorAccessDenied, and these.
+enum : uint32_t {
+  kErrorMoreData = 234,          // a value does not fit the caller's buffer
+  kErrorNoMoreItems = 259,       // enumeration past the last subkey
+  kErrorKeyDeleted = 1018,       // the open key has been deleted meanwhile
+  kErrorUnsupportedType = 1630,  // a value read as a string is of another type
+};
+
+// The two views of HKEY_LOCAL_MACHINE on 64-bit Windows (KEY_WOW64_64KEY, KEY_WOW64_32KEY).
+enum class RegistryView { k64Bit, k32Bit };
+
+// The rights a key is opened with.
+enum class RegistryAccess {
+  kQueryValues,  // KEY_QUERY_VALUE: read values
+  kRead,         // KEY_READ: read values and enumerate subkeys
+  kAll,          // KEY_ALL_ACCESS
+};
+
+// An open key. Destroying it closes the key (RegCloseKey). Subkeys opened and deleted through
+// it stay in the view it was opened in.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // RegEnumKeyEx: the name of the subkey at `index`, in the registry's order (names sorted
+  // without regard to case); kErrorNoMoreItems past the last one. Needs kRead or kAll.
+  virtual uint32_t EnumSubkey(uint32_t index, std::wstring* name) = 0;
+  // RegOpenKeyEx of a subkey (a relative path) of this key.
+  virtual uint32_t OpenSubkey(const std::wstring& name, RegistryAccess access,
+                              std::unique_ptr<RegistryKey>* key) = 0;
+  // RegQueryValueEx of a string value into a buffer of `capacityBytes` bytes, terminator
+  // included: kErrorMoreData when it does not fit, kErrorUnsupportedType when the value is not
+  // REG_SZ or REG_EXPAND_SZ. `value` gets the text up to its first null.
+  virtual uint32_t QueryString(const std::wstring& name, size_t capacityBytes, std::wstring* value) = 0;
+  // RegSetValueEx of a REG_SZ value, written with its terminating null. Needs kAll.
+  virtual uint32_t SetString(const std::wstring& name, const std::wstring& value) = 0;
+  // RegDeleteKeyEx: deletes a direct subkey and its values. A subkey that has subkeys of its
+  // own is not deleted (kErrorAccessDenied).
+  virtual uint32_t DeleteSubkey(const std::wstring& name) = 0;
+};
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // RegCreateKeyEx: opens the key with kAll, creating it and its missing parents first
+  // (non-volatile).
+  virtual uint32_t CreateKey(RegistryView view, const std::wstring& path, std::unique_ptr<RegistryKey>* key) = 0;
+  // RegOpenKeyEx of an existing key.
+  virtual uint32_t OpenKey(RegistryView view, const std::wstring& path, RegistryAccess access,
+                           std::unique_ptr<RegistryKey>* key) = 0;
+};
+
+// Drive types (GetDriveType values).
+enum class DriveType { kUnknown = 0, kNoRootDir = 1, kRemovable = 2, kFixed = 3, kRemote = 4, kCdRom = 5, kRamDisk = 6 };
+
+// The machine as a whole: its drives and its restart.
+class Machine {
+ public:
+  virtual ~Machine() = default;
+  // SetErrorMode: with `quiet`, no system dialog for a drive without a medium; returns the mode
+  // to give back to RestoreErrorMode.
+  virtual uint32_t SuppressCriticalErrors() = 0;
+  virtual void RestoreErrorMode(uint32_t mode) = 0;
+  virtual DriveType GetDriveType(const std::wstring& root) = 0;
+  // True when the root of a drive can be read (a medium is in the drive).
+  virtual bool IsRootAccessible(const std::wstring& root) = 0;
+  // Opens the process token and enables SeShutdownPrivilege; false when either fails.
+  virtual bool EnableShutdownPrivilege() = 0;
+  // InitiateSystemShutdownEx on the local machine: the notice, the time-out in seconds,
+  // applications closed by force, a restart afterwards.
+  virtual bool RequestRestart(const std::wstring& message, uint32_t timeoutSeconds) = 0;
+};
+
+// The whole port. Services and WMI join as the parts that use them arrive.
 class Platform {
  public:
   virtual ~Platform() = default;
+  virtual Machine& Host() = 0;
   virtual FileSystem& Files() = 0;
   virtual Processes& Procs() = 0;
   virtual SystemFacts& System() = 0;
   virtual UserInterface& Ui() = 0;
+  virtual Registry& Reg() = 0;
 };
 
 }  // namespace port

@@ -8,10 +8,12 @@ Writes into OUTDIR:
                     Every character outside printable ASCII is written as an escape (\\uXXXX for
                     non-ASCII), so the file compiles to the same text whether wchar_t has 16 bits
                     (Windows) or 32 bits (Linux), whatever the compiler's source character set.
-  strings.rc        Resource script fragment: one STRINGTABLE and one usage dialog (108) per
-                    language. It expects <windows.h> to be included by the script that includes it.
-                    All texts are wide literals with \\xXXXX escapes, so the file is plain ASCII and
-                    windres produces the same UTF-16 whatever code page it is told to use.
+  strings.rc        Resource script fragment: per language one STRINGTABLE and the dialog
+                    templates that exist in that language. It expects <windows.h> to be included
+                    by the script that includes it and includes <commctrl.h> itself for the common
+                    control styles. All texts are wide literals with \\xXXXX escapes, so the file
+                    is plain ASCII and windres produces the same UTF-16 whatever code page it is
+                    told to use.
   stub.ico          The application icon (16x16 and 32x32, 32 bits per pixel), drawn here.
 
 Only the Python standard library is used, and the output depends on the input alone.
@@ -19,6 +21,7 @@ Only the Python standard library is used, and the output depends on the input al
 
 import json
 import os
+import re
 import struct
 import sys
 
@@ -61,24 +64,55 @@ def load(path):
 
     dialogs = doc.get("dialogs", {})
     for did, dialog in dialogs.items():
-        if not did.isdigit():
-            raise InputError("dialog id %r is not a number" % did)
+        if not did.isdigit() or not 0 < int(did) <= 0xFFFF:
+            raise InputError("dialog id %r is not a number from 1 to 65535" % did)
         where = "dialog " + did
-        for key in keys:
+        dialog_keys = dialog_languages(doc, dialog)
+        if not set(dialog_keys) <= set(keys) or "en" not in dialog_keys:
+            # A dialog missing in the user's language falls back to English, so English is
+            # always there.
+            raise InputError("%s: 'languages' must be known keys including 'en'" % where)
+        check_symbols(dialog["style"], "%s style" % where)
+        check_symbols(dialog.get("exstyle", []), "%s exstyle" % where)
+        for key in dialog_keys:
             check_text(dialog["caption"].get(key), "%s caption (%s)" % (where, key))
             check_text(dialog["font"][key]["face"], "%s font (%s)" % (where, key))
             if len(dialog["size"][key]) != 2:
                 raise InputError("%s size (%s) must be [width, height]" % (where, key))
         for i, control in enumerate(dialog["controls"]):
+            what = "%s control %d" % (where, i)
             if control["kind"] not in CONTROL_KINDS:
-                raise InputError("%s control %d: unknown kind %r" % (where, i, control["kind"]))
+                raise InputError("%s: unknown kind %r" % (what, control["kind"]))
+            if control["kind"] == "control":
+                if not CLASS_NAME.match(control.get("class", "")):
+                    raise InputError("%s: 'class' must be a window class name" % what)
+                check_symbols(control["style"], "%s style" % what)
+            elif "class" in control or "style" in control:
+                raise InputError("%s: only the kind 'control' takes 'class' and 'style'" % what)
             rects = [control["rect"]] + list(control.get("rect_by_language", {}).values())
             if any(len(r) != 4 for r in rects):
-                raise InputError("%s control %d: a rectangle needs four numbers" % (where, i))
+                raise InputError("%s: a rectangle needs four numbers" % what)
             if "text" in control:
-                for key in keys:
-                    check_text(control["text"].get(key), "%s control %d (%s)" % (where, i, key))
+                for key in dialog_keys:
+                    check_text(control["text"].get(key), "%s (%s)" % (what, key))
     return doc
+
+
+def dialog_languages(doc, dialog):
+    """Keys of the languages a dialog exists in: its 'languages' list, else every language."""
+    keys = [lang["key"] for lang in doc["languages"]]
+    return dialog.get("languages", keys)
+
+
+# A style is an OR of names from <windows.h> and <commctrl.h>; the names are written into the
+# script as they are, so nothing but identifiers and plain numbers is accepted.
+SYMBOL = re.compile(r"^(?:[A-Z][A-Z0-9_]*|0x[0-9A-Fa-f]{1,8}|[0-9]{1,10})$")
+CLASS_NAME = re.compile(r"^[A-Za-z_][A-Za-z0-9_.]*$")
+
+
+def check_symbols(symbols, where):
+    if not isinstance(symbols, list) or not all(isinstance(s, str) and SYMBOL.match(s) for s in symbols):
+        raise InputError("%s: must be a list of style names or numbers" % where)
 
 
 def check_text(text, where):
@@ -165,15 +199,41 @@ def rc_wide_literal(text):
     return 'L"' + "".join(out) + '"'
 
 
-# kind -> function(text, id, rect) giving the control statement
+# The predefined control classes, written as their atoms: windres stores a class given as a name
+# ("Static") as that string, upper-cased, instead of the atom the dialog manager knows it by.
+PREDEFINED_CLASS_ATOMS = {
+    "button": 0x0080,
+    "edit": 0x0081,
+    "static": 0x0082,
+    "listbox": 0x0083,
+    "scrollbar": 0x0084,
+    "combobox": 0x0085,
+}
+
+
+def rc_class(name):
+    atom = PREDEFINED_CLASS_ATOMS.get(name.lower())
+    if atom is not None:
+        return "0x%04X" % atom
+    # Any other class (the common controls) is stored by name. windres upper-cases it; class
+    # names are compared without regard to case, so the control is created all the same.
+    return '"%s"' % name
+
+
+def rc_style(symbols):
+    return " | ".join(symbols) if symbols else "0"
+
+
+# kind -> function(control, text, id, rect) giving the control statement. The statements add
+# WS_CHILD | WS_VISIBLE; the button and text statements also add their own defaults (tab stop
+# for buttons, group start for LTEXT).
 CONTROL_KINDS = {
-    "defpushbutton": lambda text, cid, r: "DEFPUSHBUTTON %s, %d, %d, %d, %d, %d" % ((text, cid) + tuple(r)),
-    "pushbutton": lambda text, cid, r: "PUSHBUTTON %s, %d, %d, %d, %d, %d" % ((text, cid) + tuple(r)),
-    "static": lambda text, cid, r: "LTEXT %s, %d, %d, %d, %d, %d" % ((text, cid) + tuple(r)),
-    # The class is given as the static control's predefined atom (0x0082): windres would store
-    # a class written as a name ("Static") as that string instead of the atom.
-    "etched_horizontal": lambda text, cid, r:
-        "CONTROL %s, %d, 0x0082, SS_ETCHEDHORZ, %d, %d, %d, %d" % ((text, cid) + tuple(r)),
+    "defpushbutton": lambda c, text, cid, r: "DEFPUSHBUTTON %s, %d, %d, %d, %d, %d" % ((text, cid) + tuple(r)),
+    "pushbutton": lambda c, text, cid, r: "PUSHBUTTON %s, %d, %d, %d, %d, %d" % ((text, cid) + tuple(r)),
+    "static": lambda c, text, cid, r: "LTEXT %s, %d, %d, %d, %d, %d" % ((text, cid) + tuple(r)),
+    # Any class with exactly the styles listed (besides WS_CHILD | WS_VISIBLE).
+    "control": lambda c, text, cid, r: "CONTROL %s, %d, %s, %s, %d, %d, %d, %d"
+    % ((text, cid, rc_class(c["class"]), rc_style(c["style"])) + tuple(r)),
 }
 
 
@@ -182,6 +242,7 @@ def write_strings_rc(doc, path):
         "// Generated by gen_resources.py from strings.json. Do not edit.",
         "// Included by the stub's resource script after <windows.h>. Plain ASCII: every other",
         "// character is a \\x escape inside a wide string.",
+        "#include <commctrl.h>",
         "",
     ]
     for lang in doc["languages"]:
@@ -198,6 +259,8 @@ def write_strings_rc(doc, path):
         out.append("")
         for did in sorted_ids(doc.get("dialogs", {})):
             dialog = doc["dialogs"][did]
+            if key not in dialog_languages(doc, dialog):
+                continue
             width, height = dialog["size"][key]
             font = dialog["font"][key]
             out.append("%s DIALOGEX 0, 0, %d, %d" % (did, width, height))
@@ -211,7 +274,7 @@ def write_strings_rc(doc, path):
             for control in dialog["controls"]:
                 rect = control.get("rect_by_language", {}).get(key, control["rect"])
                 text = rc_wide_literal(control["text"][key]) if "text" in control else '""'
-                out.append("  " + CONTROL_KINDS[control["kind"]](text, control.get("id", -1), rect))
+                out.append("  " + CONTROL_KINDS[control["kind"]](control, text, control.get("id", -1), rect))
             out.append("END")
             out.append("")
     # Resources that follow this fragment in the including script must not inherit the last

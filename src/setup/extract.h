@@ -14,6 +14,10 @@ struct StubGlobals;
 int32_t RunInstallation(StubGlobals& globals, port::WindowHandle owner, const std::wstring* folder,
                         bool installMode, bool silent);
 
+// Writes the package's own configuration file into the current folder (the extraction folder);
+// true when written or when the package has none to write.
+bool WriteEmbeddedConfigFile(StubGlobals& globals);
+
 // Total unpacked size of every entry of the stub's archive; 0 when it cannot be opened.
 uint64_t GetPackageUnpackedSize(StubGlobals& globals);
 

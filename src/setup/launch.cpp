@@ -1,7 +1,11 @@
 #include "setup/launch.h"
 
 #include "log/wformat.h"
+#include "platform/cmdline_split.h"
+#include "setup/misc.h"
 #include "setup/options.h"
+#include "setup/register.h"
+#include "setup/stub.h"
 
 namespace {
 
@@ -95,4 +99,120 @@ ElapsedTime SplitElapsed(int64_t seconds) {
   const int64_t totalMinutes = seconds / 60;
   return {static_cast<int>((totalMinutes / 60) % 24), static_cast<int>(totalMinutes % 60),
           static_cast<int>(seconds % 60)};
+}
+
+namespace {
+
+constexpr uint32_t kStringCaption = 1;
+constexpr uint32_t kStringRebootRequired = 701;
+constexpr uint32_t kStringRebootCaption = 706;
+constexpr uint32_t kStringRebootQuestion = 707;
+constexpr uint32_t kStringCannotStart = 1004;
+constexpr uint32_t kWaitSliceMs = 100;
+
+#define LOG(destination, severity, ...) \
+  globals.log.Write(destination, severity, CMPLOG2_SOURCE, __LINE__, __VA_ARGS__)
+
+}  // namespace
+
+int32_t LaunchInstaller(StubGlobals& globals, port::WindowHandle owner, bool silent, const std::wstring& folder) {
+  port::Platform& platform = globals.platform;
+  port::UserInterface& ui = platform.Ui();
+  SetupOptions& options = globals.options;
+
+  LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Building installation command line...\r\n\r\n");
+  InstallerCommandParts parts;
+  parts.folder = folder;
+  parts.installCommand = globals.package.GetInstallCommand();
+  parts.installParams = globals.package.GetInstallCommandParams();
+  // The stub's own arguments, split from its full command line as the platform splits it.
+  std::vector<std::wstring> args;
+  platform.Procs().SplitCommandLine(platform.Procs().CommandLine(), &args);
+  if (!args.empty()) parts.stubArguments.assign(args.begin() + 1, args.end());
+  parts.mapArgument = [&globals](const std::wstring& arg) { return globals.package.MapCommandLineArg(arg); };
+  std::wstring plain, masked;
+  if (!BuildInstallerCommandLine(parts, false, kCommandLineCapacity, &plain) ||
+      !BuildInstallerCommandLine(parts, true, kCommandLineCapacity, &masked)) {
+    LOG(CMPLOG2_BOTH, CMPLOG2_ERROR, L"Installation command line failed to build.\r\n\r\n");
+    LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Installation Halted...ERROR CODE (0)\r\n\r\n");
+    return kCompletionFailed;
+  }
+  LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Building installation command line complete. Success.\r\n\r\n");
+  LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Setup program = [%s]\r\n\r\n", parts.installCommand);
+  LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Installation command line = [%s]\r\n\r\n", masked.c_str());
+
+  int32_t raw = kCompletionFailed;
+  if (silent && options.dryRun) {
+    LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Dry Run of Installer Component\r\n");
+    LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Dry Run of Installer Component...Returning Completion Code (1)...Success\r\n");
+    raw = kCompletionInstalled;
+  } else {
+    const int64_t started = platform.System().NowSeconds();
+    port::ProcessStart start;
+    start.commandLine = plain;
+    start.currentDirectory = folder;
+    start.hiddenWithOutputPipe = silent;
+    std::unique_ptr<port::ChildProcess> child = platform.Procs().StartProcess(start);
+    if (!child) {
+      LogLastError(globals, L"CreateProcess");
+      globals.log.Write(CMPLOG2_BOTH, CMPLOG2_CRITICAL, nullptr, 0, L"Install Command was - %s\r\n\r\n",
+                        parts.installCommand);
+      globals.log.Write(CMPLOG2_BOTH, CMPLOG2_CRITICAL, nullptr, 0, L"Installation Issue...FAILURE CODE (0)\r\n");
+      raw = kCompletionFailed;
+      if (!silent) {
+        // The message names the program and the system's reason.
+        const uint32_t error = platform.System().GetLastError();
+        std::wstring reason = platform.System().FormatSystemMessage(error);
+        while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' ' ||
+                                   reason.back() == L'.')) {
+          reason.pop_back();
+        }
+        const std::wstring text = ui.LoadString(kStringCannotStart, 1024);
+        const std::wstring detail = std::wstring(parts.installCommand) + (reason.empty() ? L"" : L": " + reason);
+        ui.SetWindowState(owner, port::UserInterface::WindowState::kShowRestored);
+        ui.MessageBox(owner, FormatWide(text.c_str(), detail.c_str()), ui.LoadString(kStringCaption, 260),
+                      port::kMbIconError);
+      }
+    } else {
+      // Keep the stub's windows alive, and the installer's output flowing, while it runs.
+      port::WaitResult wait;
+      while ((wait = child->Wait(kWaitSliceMs)) == port::WaitResult::kTimeout) {
+        child->DrainOutput();
+        ui.PumpMessages();
+      }
+      child->DrainOutput();
+      uint32_t code = 0;
+      if (wait == port::WaitResult::kEnded && child->GetExitCode(&code)) raw = static_cast<int32_t>(code);
+      child.reset();
+      const ElapsedTime elapsed = SplitElapsed(platform.System().NowSeconds() - started);
+      LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Setup utility completed in %02dhh:%02dmm:%02ds\r\n\r\n", elapsed.hours,
+          elapsed.minutes, elapsed.seconds);
+      LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Process returned completion code of (0x%X).\r\n\r\n", static_cast<uint32_t>(raw));
+      LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"%s", CompletionCodeText(raw).c_str());
+      if (raw == kCompletionRestartNeeded && !silent) {
+        const std::wstring question = FormatWide(L"%s\r\n\r\n%s", ui.LoadString(kStringRebootRequired, 1024).c_str(),
+                                                 ui.LoadString(kStringRebootQuestion, 1024).c_str());
+        ui.SetWindowState(owner, port::UserInterface::WindowState::kShowRestored);
+        const int answer = ui.MessageBox(owner, question, ui.LoadString(kStringRebootCaption, 1024),
+                                         port::kMbYesNo | port::kMbIconQuestion);
+        ui.SetWindowState(owner, port::UserInterface::WindowState::kHide);
+        options.reboot = answer == port::kIdYes;
+      }
+    }
+  }
+
+  LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Translating return code... ");
+  const int32_t translated = globals.package.MapReturnCode(raw);
+  if (translated == raw) {
+    LOG(CMPLOG2_BOTH_CONT, CMPLOG2_INFO, L"No change (0x%X).\r\n\r\n", static_cast<uint32_t>(translated));
+  } else {
+    LOG(CMPLOG2_BOTH_CONT, CMPLOG2_INFO, L"Changed from 0x%X to 0x%X.\r\n\r\n", static_cast<uint32_t>(raw),
+        static_cast<uint32_t>(translated));
+  }
+  LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Updating component data... ");
+  RegisterComponent(globals, globals.definitionFileName, translated);
+  LOG(CMPLOG2_BOTH_CONT, CMPLOG2_INFO, L"Done.\r\n\r\n");
+  ui.RemoveTrayIcon(owner ? owner : ui.DesktopWindow());
+  if (!silent) ui.DestroyWindow(owner);
+  return translated;
 }

@@ -42,3 +42,8 @@ struct ElapsedTime {
   int hours, minutes, seconds;
 };
 ElapsedTime SplitElapsed(int64_t seconds);
+
+// Starts the installer in the extraction folder (the current folder), waits for it while keeping
+// the stub's windows alive, logs and translates its completion code, records the component and
+// returns the translated code.
+int32_t LaunchInstaller(StubGlobals& globals, port::WindowHandle owner, bool silent, const std::wstring& folder);

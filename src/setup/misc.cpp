@@ -120,3 +120,30 @@ void LogLastError(StubGlobals& globals, const std::wstring& operation) {
                                        text.c_str());
   globals.log.Write(CMPLOG2_BOTH_CONT, CMPLOG2_CRITICAL, CMPLOG2_SOURCE, __LINE__, L"%s\r\n", line.c_str());
 }
+
+void RebootSystem(StubGlobals& globals) {
+  port::Platform& platform = globals.platform;
+  port::Machine& machine = platform.Host();
+  const SetupOptions& options = globals.options;
+
+  // Empty drives must not raise a system dialog while they are probed.
+  const uint32_t previousMode = machine.SuppressCriticalErrors();
+  bool mediumInserted = false;
+  for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+    const std::wstring root = FormatWide(L"%c:\\", letter);
+    const port::DriveType type = machine.GetDriveType(root);
+    const bool counts = (type == port::DriveType::kRemovable && (letter == L'A' || letter == L'B')) ||
+                        type == port::DriveType::kCdRom;
+    if (counts && machine.IsRootAccessible(root)) mediumInserted = true;
+  }
+  machine.RestoreErrorMode(previousMode);
+
+  port::UserInterface& ui = platform.Ui();
+  if (mediumInserted && !options.silent) {
+    ui.MessageBox(nullptr, ui.LoadString(713, 512), ui.LoadString(712, 255), port::kMbIconExclamation | port::kMbOk);
+  }
+  if (!machine.EnableShutdownPrivilege()) return;
+  const std::wstring message = !options.rebootMessage.empty() ? options.rebootMessage : ui.LoadString(708, 512);
+  // A negative time-out means no waiting.
+  machine.RequestRestart(message, static_cast<uint32_t>(options.rebootTimeout < 0 ? 0 : options.rebootTimeout));
+}

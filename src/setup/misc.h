@@ -35,6 +35,12 @@ bool RemoveTree(port::Platform& platform, const std::wstring& folder);
 // "<operation> FAILED with error <code>: <text>".
 void LogLastError(StubGlobals& globals, const std::wstring& operation);
 
+// Restarts the machine: warns (unless silent) when a floppy or CD drive holds a medium, enables
+// the shutdown privilege and asks for a forced restart with the /reboot_message text (or the
+// stub's own notice) and the /t time-out. Reports nothing: a refused restart leaves the machine
+// running.
+void RebootSystem(StubGlobals& globals);
+
 // A message box whose text and caption are string-table entries; returns the button pressed.
 int ShowMessageById(StubGlobals& globals, port::WindowHandle owner, uint32_t textId,
                     uint32_t captionId, uint32_t style);

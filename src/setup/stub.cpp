@@ -82,9 +82,9 @@ int RunStub(StubGlobals& globals, port::ModuleHandle instance, const std::wstrin
   }
 
   globals.definitionFileName = DefinitionNameForStub(stubPath);
-  bool loaded = globals.package.Load(stubPath, globals.definitionFileName, language);
-  if (!loaded && FindPackageDefinition(globals)) {
-    loaded = globals.package.Load(stubPath, globals.definitionFileName, language);
+  bool loaded = globals.package.Load(stubPath.c_str(), globals.definitionFileName.c_str(), language.c_str());
+  if (!loaded && FindPackageDefinition(globals.archive, &globals.definitionFileName)) {
+    loaded = globals.package.Load(stubPath.c_str(), globals.definitionFileName.c_str(), language.c_str());
   }
 
   if (loaded) {
@@ -92,7 +92,7 @@ int RunStub(StubGlobals& globals, port::ModuleHandle instance, const std::wstrin
     globals.largeIcon = platform.Ui().LoadIcon(kIconStub, false);
     if (options.silent || options.noPrompt) {
       globals.completionCode = RunInstallation(globals, nullptr, nullptr, true, options.silent);
-      // Restarting arrives with the installation run.
+      if (globals.completionCode == kCompletionRestartNeeded && options.reboot) RebootSystem(globals);
     }
     // The main dialog arrives with the dialogs build.
   } else {

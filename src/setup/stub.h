@@ -22,7 +22,7 @@ enum : int32_t {
 // and destroyed in reverse order when the record goes away at process exit.
 struct StubGlobals {
   explicit StubGlobals(port::Platform& platform)
-      : platform(platform), log(platform), archive(platform.Files(), platform.System()) {}
+      : platform(platform), log(platform), archive(platform.Files(), platform.System()), package(platform) {}
   StubGlobals(const StubGlobals&) = delete;
   StubGlobals& operator=(const StubGlobals&) = delete;
 

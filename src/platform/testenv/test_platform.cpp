@@ -153,6 +153,45 @@ class TestFile : public port::File {
   uint64_t position_ = 0;
 };
 
+class TestChild : public port::ChildProcess {
+ public:
+  TestChild(TestPlatform& platform, ChildBehaviour behaviour) : platform_(platform), behaviour_(std::move(behaviour)) {}
+  port::WaitResult Wait(uint32_t) override {
+    if (ended_) return port::WaitResult::kEnded;
+    if (timeouts_ < behaviour_.timeoutsBeforeEnd || pendingOutput() > 0) {
+      ++timeouts_;
+      // A child whose output nobody reads stays blocked on the full pipe for ever; the test
+      // sees that as a wait that never ends.
+      if (timeouts_ > 1000) return port::WaitResult::kFailed;
+      return port::WaitResult::kTimeout;
+    }
+    ended_ = true;
+    platform_.nowSeconds += behaviour_.runSeconds;
+    if (behaviour_.onRun) behaviour_.onRun();
+    return port::WaitResult::kEnded;
+  }
+  bool GetExitCode(uint32_t* code) override {
+    *code = ended_ ? behaviour_.exitCode : 259;  // STILL_ACTIVE
+    return true;
+  }
+  void DrainOutput() override {
+    ++platform_.drains;
+    drained_ = behaviour_.outputBytes;
+  }
+
+ private:
+  // A pipe holds 4 KiB; more than that waits for a reader.
+  uint64_t pendingOutput() const {
+    const uint64_t left = behaviour_.outputBytes - drained_;
+    return left > 4096 ? left : 0;
+  }
+  TestPlatform& platform_;
+  ChildBehaviour behaviour_;
+  int timeouts_ = 0;
+  bool ended_ = false;
+  uint64_t drained_ = 0;
+};
+
 class TestSnapshot : public port::ProcessSnapshot {
  public:
   explicit TestSnapshot(std::vector<port::ProcessEntry> entries) : entries_(std::move(entries)) {}
@@ -579,6 +618,30 @@ void TestPlatform::RestrictDllSearchToSystem() {
   if (loadedLibraries.empty()) dllSearchRestrictedBeforeLoad = true;
 }
 
+std::unique_ptr<port::ChildProcess> TestPlatform::StartProcess(const port::ProcessStart& start) {
+  // The program is the first token of the command line, quoted or not.
+  const std::vector<std::wstring> tokens = port::SplitCommandLineLikeWindows(start.commandLine, L"");
+  const std::wstring program = tokens.empty() ? std::wstring() : tokens[0];
+  ChildBehaviour behaviour;
+  if (childBehaviour) {
+    behaviour = childBehaviour(start);
+  } else {
+    const Node* node = Find(Key(program));
+    behaviour.starts = node && !node->folder;
+  }
+  const Node* folder = Find(Key(start.currentDirectory));
+  if (!folder || !folder->folder) {
+    behaviour.starts = false;
+    behaviour.startError = 267;  // the directory name is invalid
+  }
+  if (!behaviour.starts) {
+    SetLastError(behaviour.startError);
+    return nullptr;
+  }
+  startedChildren.push_back({start, environment});
+  return std::make_unique<TestChild>(*this, std::move(behaviour));
+}
+
 port::ModuleHandle TestPlatform::LoadSystemLibrary(const std::wstring& name) {
   if (failLibraryLoad) {
     SetLastError(port::kErrorFileNotFound);
@@ -712,5 +775,267 @@ port::IconHandle TestPlatform::LoadIcon(uint32_t, bool) {
 }
 
 void TestPlatform::DestroyIcon(port::IconHandle) { ++iconsDestroyed; }
+
+bool TestPlatform::AddTrayIcon(port::WindowHandle window, port::IconHandle, const std::wstring& tip) {
+  trayIcons[window] = tip;
+  ++trayIconsAdded;
+  return true;
+}
+
+port::WindowHandle TestPlatform::CreateProgressDialog(port::WindowHandle owner) {
+  progressDialogs.push_back({owner, {}, false});
+  // Dialog handles are their index + 1 in the list, shifted into a range of their own.
+  return reinterpret_cast<port::WindowHandle>(0x70000 + progressDialogs.size());
+}
+
+void TestPlatform::SetProgress(port::WindowHandle dialog, int position) {
+  const uintptr_t index = reinterpret_cast<uintptr_t>(dialog) - 0x70001;
+  if (index < progressDialogs.size()) progressDialogs[index].positions.push_back(position);
+}
+
+void TestPlatform::DestroyWindow(port::WindowHandle window) {
+  const uintptr_t index = reinterpret_cast<uintptr_t>(window) - 0x70001;
+  if (index < progressDialogs.size()) progressDialogs[index].destroyed = true;
+  destroyedWindows.push_back(window);
+}
+
+}  // namespace testenv
+
+// --- Emulated registry ---------------------------------------------------------------------------
+
+namespace testenv {
+
+// An open key: its view, its rights and the stored path of the key it refers to.
+class TestRegistryKey : public port::RegistryKey {
+ public:
+  TestRegistryKey(TestRegistry& registry, port::RegistryView view, std::vector<std::wstring> components,
+                  port::RegistryAccess access)
+      : registry_(registry), view_(view), components_(std::move(components)), access_(access) {
+    ++registry_.openKeys_;
+  }
+  ~TestRegistryKey() override { --registry_.openKeys_; }
+
+  uint32_t EnumSubkey(uint32_t index, std::wstring* name) override {
+    if (access_ == port::RegistryAccess::kQueryValues) return port::kErrorAccessDenied;
+    const TestRegistry::Node* node = registry_.Find(components_);
+    if (!node) return port::kErrorKeyDeleted;
+    if (index >= node->subkeys.size()) return port::kErrorNoMoreItems;
+    *name = node->subkeys[index].name;
+    return port::kErrorSuccess;
+  }
+
+  uint32_t OpenSubkey(const std::wstring& name, port::RegistryAccess access,
+                      std::unique_ptr<port::RegistryKey>* key) override {
+    if (!registry_.Find(components_)) return port::kErrorKeyDeleted;
+    std::vector<std::wstring> path = components_;
+    for (std::wstring& part : TestRegistry::Resolve(port::RegistryView::k64Bit, name)) path.push_back(part);
+    return registry_.Open(view_, std::move(path), access, false, key);
+  }
+
+  uint32_t QueryString(const std::wstring& name, size_t capacityBytes, std::wstring* value) override {
+    const TestRegistry::Node* node = registry_.Find(components_);
+    if (!node) return port::kErrorKeyDeleted;
+    for (const auto& entry : node->values) {
+      if (TestRegistry::Fold(entry.first) != TestRegistry::Fold(name)) continue;
+      // Stored as UTF-16 with its terminating null, as SetString writes it.
+      size_t bytes = 2;
+      for (wchar_t c : entry.second) bytes += static_cast<uint32_t>(c) > 0xFFFF ? 4 : 2;
+      if (bytes > capacityBytes) return port::kErrorMoreData;
+      *value = entry.second;
+      return port::kErrorSuccess;
+    }
+    return port::kErrorFileNotFound;
+  }
+
+  uint32_t SetString(const std::wstring& name, const std::wstring& value) override {
+    if (access_ != port::RegistryAccess::kAll) return port::kErrorAccessDenied;
+    if (!registry_.Find(components_)) return port::kErrorKeyDeleted;
+    std::wstring text = value.substr(0, value.find(L'\0'));
+    registry_.SetValue(Joined(), name, text);
+    return port::kErrorSuccess;
+  }
+
+  uint32_t DeleteSubkey(const std::wstring& name) override {
+    TestRegistry::Node* parent = registry_.Find(components_);
+    if (!parent) return port::kErrorKeyDeleted;
+    std::vector<std::wstring> path = components_;
+    path.push_back(name);
+    const std::wstring folded = TestRegistry::Fold(name);
+    auto it = std::find_if(parent->subkeys.begin(), parent->subkeys.end(),
+                           [&](const TestRegistry::Node& n) { return TestRegistry::Fold(n.name) == folded; });
+    if (it == parent->subkeys.end()) return port::kErrorFileNotFound;
+    if (TestRegistry::Listed(registry_.failDelete, path) || TestRegistry::Listed(registry_.failOpen, path) ||
+        !it->subkeys.empty()) {
+      return port::kErrorAccessDenied;
+    }
+    parent->subkeys.erase(it);
+    return port::kErrorSuccess;
+  }
+
+ private:
+  std::wstring Joined() const {
+    std::wstring path;
+    for (const std::wstring& part : components_) path += (path.empty() ? L"" : L"\\") + part;
+    return path;
+  }
+
+  TestRegistry& registry_;
+  port::RegistryView view_;
+  std::vector<std::wstring> components_;
+  port::RegistryAccess access_;
+};
+
+std::wstring TestRegistry::Fold(const std::wstring& text) {
+  std::wstring folded;
+  for (wchar_t c : text) folded += FoldUpper(c);
+  return folded;
+}
+
+std::vector<std::wstring> TestRegistry::Resolve(port::RegistryView view, const std::wstring& path) {
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(L'\\', start);
+    if (end == std::wstring::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  if (view == port::RegistryView::k32Bit && !parts.empty() && Fold(parts[0]) == L"SOFTWARE" &&
+      (parts.size() < 2 || Fold(parts[1]) != L"WOW6432NODE")) {
+    parts.insert(parts.begin() + 1, L"WOW6432Node");
+  }
+  return parts;
+}
+
+bool TestRegistry::Listed(const std::vector<std::wstring>& faults, const std::vector<std::wstring>& components) {
+  std::wstring folded;
+  for (const std::wstring& part : components) folded += (folded.empty() ? L"" : L"\\") + Fold(part);
+  for (const std::wstring& fault : faults) {
+    std::wstring entry;
+    for (const std::wstring& part : Resolve(port::RegistryView::k64Bit, fault)) {
+      entry += (entry.empty() ? L"" : L"\\") + Fold(part);
+    }
+    if (entry == folded) return true;
+  }
+  return false;
+}
+
+const TestRegistry::Node* TestRegistry::Find(const std::vector<std::wstring>& components) const {
+  const Node* node = &root_;
+  for (const std::wstring& part : components) {
+    const std::wstring folded = Fold(part);
+    auto it = std::find_if(node->subkeys.begin(), node->subkeys.end(),
+                           [&](const Node& n) { return Fold(n.name) == folded; });
+    if (it == node->subkeys.end()) return nullptr;
+    node = &*it;
+  }
+  return node;
+}
+
+TestRegistry::Node* TestRegistry::Find(const std::vector<std::wstring>& components) {
+  return const_cast<Node*>(static_cast<const TestRegistry*>(this)->Find(components));
+}
+
+TestRegistry::Node* TestRegistry::Create(const std::vector<std::wstring>& components) {
+  Node* node = &root_;
+  for (const std::wstring& part : components) {
+    const std::wstring folded = Fold(part);
+    auto it = std::lower_bound(node->subkeys.begin(), node->subkeys.end(), folded,
+                               [](const Node& n, const std::wstring& key) { return Fold(n.name) < key; });
+    if (it == node->subkeys.end() || Fold(it->name) != folded) {
+      Node child;
+      child.name = part;
+      it = node->subkeys.insert(it, std::move(child));
+    }
+    node = &*it;
+  }
+  return node;
+}
+
+uint32_t TestRegistry::Open(port::RegistryView view, std::vector<std::wstring> components,
+                            port::RegistryAccess access, bool create, std::unique_ptr<port::RegistryKey>* key) {
+  key->reset();
+  if (create && Listed(failCreate, components)) return port::kErrorAccessDenied;
+  if (Find(components)) {
+    if (Listed(failOpen, components)) return port::kErrorAccessDenied;
+  } else if (create) {
+    Create(components);
+  } else {
+    return port::kErrorFileNotFound;
+  }
+  *key = std::make_unique<TestRegistryKey>(*this, view, std::move(components), access);
+  return port::kErrorSuccess;
+}
+
+uint32_t TestRegistry::CreateKey(port::RegistryView view, const std::wstring& path,
+                                 std::unique_ptr<port::RegistryKey>* key) {
+  return Open(view, Resolve(view, path), port::RegistryAccess::kAll, true, key);
+}
+
+uint32_t TestRegistry::OpenKey(port::RegistryView view, const std::wstring& path, port::RegistryAccess access,
+                               std::unique_ptr<port::RegistryKey>* key) {
+  return Open(view, Resolve(view, path), access, false, key);
+}
+
+void TestRegistry::AddKey(const std::wstring& path) { Create(Resolve(port::RegistryView::k64Bit, path)); }
+
+void TestRegistry::SetValue(const std::wstring& path, const std::wstring& name, const std::wstring& value) {
+  Node* node = Create(Resolve(port::RegistryView::k64Bit, path));
+  for (auto& entry : node->values) {
+    if (Fold(entry.first) == Fold(name)) {
+      entry.second = value;
+      return;
+    }
+  }
+  node->values.emplace_back(name, value);
+}
+
+bool TestRegistry::KeyExists(const std::wstring& path) const {
+  return Find(Resolve(port::RegistryView::k64Bit, path)) != nullptr;
+}
+
+bool TestRegistry::GetValue(const std::wstring& path, const std::wstring& name, std::wstring* value) const {
+  const Node* node = Find(Resolve(port::RegistryView::k64Bit, path));
+  if (!node) return false;
+  for (const auto& entry : node->values) {
+    if (Fold(entry.first) == Fold(name)) {
+      *value = entry.second;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::wstring> TestRegistry::Subkeys(const std::wstring& path) const {
+  std::vector<std::wstring> names;
+  if (const Node* node = Find(Resolve(port::RegistryView::k64Bit, path))) {
+    for (const Node& child : node->subkeys) names.push_back(child.name);
+  }
+  return names;
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> TestRegistry::Values(const std::wstring& path) const {
+  const Node* node = Find(Resolve(port::RegistryView::k64Bit, path));
+  return node ? node->values : std::vector<std::pair<std::wstring, std::wstring>>();
+}
+
+}  // namespace testenv
+
+namespace testenv {
+
+port::DriveType TestPlatform::GetDriveType(const std::wstring& root) {
+  errorModeWhileProbing.push_back(criticalErrorsSuppressed);
+  const wchar_t letter = root.empty() ? L'?' : FoldUpper(root[0]);
+  auto it = drives.find(letter);
+  if (it != drives.end()) return it->second.type;
+  return Find(Key(root.substr(0, 3))) ? port::DriveType::kFixed : port::DriveType::kNoRootDir;
+}
+
+bool TestPlatform::IsRootAccessible(const std::wstring& root) {
+  const wchar_t letter = root.empty() ? L'?' : FoldUpper(root[0]);
+  auto it = drives.find(letter);
+  if (it != drives.end()) return it->second.medium;
+  return Find(Key(root.substr(0, 3))) != nullptr;
+}
 
 }  // namespace testenv

@@ -1,5 +1,6 @@
 #include "platform/win32/win32_platform.h"
 
+#include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -137,6 +138,62 @@ INT_PTR CALLBACK ControlledDialogProc(HWND dialog, UINT message, WPARAM wParam, 
   return FALSE;
 }
 
+class Win32Child : public port::ChildProcess {
+ public:
+  Win32Child(UniqueHandle process, UniqueHandle thread, UniqueHandle outputPipe)
+      : process_(std::move(process)), thread_(std::move(thread)), outputPipe_(std::move(outputPipe)) {}
+
+  port::WaitResult Wait(uint32_t milliseconds) override {
+    switch (::WaitForSingleObject(process_.Get(), milliseconds)) {
+      case WAIT_OBJECT_0:
+        return port::WaitResult::kEnded;
+      case WAIT_TIMEOUT:
+        return port::WaitResult::kTimeout;
+      default:
+        return port::WaitResult::kFailed;
+    }
+  }
+  bool GetExitCode(uint32_t* code) override {
+    DWORD value = 0;
+    if (!::GetExitCodeProcess(process_.Get(), &value)) return false;
+    *code = value;
+    return true;
+  }
+  void DrainOutput() override {
+    if (!outputPipe_.Valid()) return;
+    char buffer[65536];
+    for (;;) {
+      DWORD available = 0;
+      if (!::PeekNamedPipe(outputPipe_.Get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
+      DWORD got = 0;
+      const DWORD want = available < sizeof(buffer) ? available : static_cast<DWORD>(sizeof(buffer));
+      if (!::ReadFile(outputPipe_.Get(), buffer, want, &got, nullptr) || got == 0) return;
+    }
+  }
+
+ private:
+  UniqueHandle process_;
+  UniqueHandle thread_;
+  UniqueHandle outputPipe_;
+};
+
+// The extraction progress dialog: placed over its owner (or the middle of the screen) and shown.
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  RECT self;
+  ::GetWindowRect(dialog, &self);
+  const int width = self.right - self.left;
+  const int height = self.bottom - self.top;
+  RECT area;
+  HWND owner = ::GetWindow(dialog, GW_OWNER);
+  if (!owner || !::GetWindowRect(owner, &area)) ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  const int x = area.left + ((area.right - area.left) - width) / 2;
+  const int y = area.top + ((area.bottom - area.top) - height) / 2;
+  ::SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ::ShowWindow(dialog, SW_SHOW);
+  return TRUE;
+}
+
 UINT CodePageId(port::CodePage codePage) {
   return codePage == port::CodePage::kThreadAnsi ? CP_THREAD_ACP : CP_ACP;
 }
@@ -264,6 +321,47 @@ void Win32Platform::RestrictDllSearchToSystem() {
   if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+std::unique_ptr<port::ChildProcess> Win32Platform::StartProcess(const port::ProcessStart& start) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  UniqueHandle readEnd, outputWrite, errorWrite;
+  DWORD flags = NORMAL_PRIORITY_CLASS;
+  BOOL inherit = FALSE;
+  if (start.hiddenWithOutputPipe) {
+    HANDLE read = nullptr, write = nullptr;
+    if (!::CreatePipe(&read, &write, nullptr, 0)) return nullptr;
+    readEnd = UniqueHandle(read);
+    UniqueHandle writeEnd(write);
+    HANDLE self = ::GetCurrentProcess();
+    HANDLE out = nullptr, err = nullptr;
+    if (!::DuplicateHandle(self, writeEnd.Get(), self, &out, 0, TRUE, DUPLICATE_SAME_ACCESS)) return nullptr;
+    outputWrite = UniqueHandle(out);
+    if (!::DuplicateHandle(self, outputWrite.Get(), self, &err, 0, TRUE, DUPLICATE_SAME_ACCESS)) return nullptr;
+    errorWrite = UniqueHandle(err);
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = outputWrite.Get();
+    startup.hStdError = errorWrite.Get();
+    flags |= CREATE_NO_WINDOW;
+    inherit = TRUE;
+  } else {
+    flags |= CREATE_NEW_CONSOLE;
+  }
+  std::vector<wchar_t> commandLine(start.commandLine.begin(), start.commandLine.end());
+  commandLine.push_back(L'\0');
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit, flags, nullptr,
+                        start.currentDirectory.empty() ? nullptr : start.currentDirectory.c_str(), &startup, &info)) {
+    return nullptr;
+  }
+  // The child holds its own copies of the write ends; with ours closed, the pipe reports the
+  // child's end of output.
+  outputWrite.Reset();
+  errorWrite.Reset();
+  return std::make_unique<Win32Child>(UniqueHandle(info.hProcess), UniqueHandle(info.hThread), std::move(readEnd));
+}
+
 port::ModuleHandle Win32Platform::LoadSystemLibrary(const std::wstring& name) {
   wchar_t system[MAX_PATH];
   const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
@@ -372,6 +470,14 @@ bool Win32Platform::LocalFileTimeToUtc(uint64_t local, uint64_t* utc) {
   return true;
 }
 
+int64_t Win32Platform::NowSeconds() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return static_cast<int64_t>(FromFileTime(now) / 10000000ull);
+}
+
+void Win32Platform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
 bool Win32Platform::ModuleFileVersion(uint16_t parts[4]) {
   wchar_t path[MAX_PATH + 1] = {};
   if (!::GetModuleFileNameW(nullptr, path, MAX_PATH)) return false;
@@ -419,5 +525,199 @@ port::IconHandle Win32Platform::LoadIcon(uint32_t resourceId, bool smallSize) {
 }
 
 void Win32Platform::DestroyIcon(port::IconHandle icon) { ::DestroyIcon(static_cast<HICON>(icon)); }
+
+void Win32Platform::PumpMessages() {
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+}
+
+bool Win32Platform::AddTrayIcon(port::WindowHandle window, port::IconHandle icon, const std::wstring& tip) {
+  NOTIFYICONDATAW data = {};
+  data.cbSize = sizeof(data);
+  data.hWnd = static_cast<HWND>(window);
+  data.uID = 0;
+  data.uFlags = NIF_ICON | NIF_TIP;
+  data.hIcon = static_cast<HICON>(icon);
+  lstrcpynW(data.szTip, tip.c_str(), 128);
+  return ::Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+}
+
+void Win32Platform::RemoveTrayIcon(port::WindowHandle window) {
+  NOTIFYICONDATAW data = {};
+  data.cbSize = sizeof(data);
+  data.hWnd = static_cast<HWND>(window);
+  data.uID = 0;
+  ::Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+port::WindowHandle Win32Platform::CreateProgressDialog(port::WindowHandle owner) {
+  return ::CreateDialogParamW(instance_, MAKEINTRESOURCEW(110), static_cast<HWND>(owner), ProgressDialogProc, 0);
+}
+
+void Win32Platform::SetProgress(port::WindowHandle dialog, int position) {
+  ::SendDlgItemMessageW(static_cast<HWND>(dialog), 1011, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void Win32Platform::SetWindowState(port::WindowHandle window, WindowState state) {
+  HWND hwnd = static_cast<HWND>(window);
+  if (!hwnd) return;
+  switch (state) {
+    case WindowState::kHide:
+      ::ShowWindow(hwnd, SW_HIDE);
+      break;
+    case WindowState::kMinimizeAndHide:
+      ::ShowWindow(hwnd, SW_MINIMIZE);
+      ::ShowWindow(hwnd, SW_HIDE);
+      break;
+    case WindowState::kShowRestored:
+      ::ShowWindow(hwnd, SW_SHOW);
+      ::ShowWindow(hwnd, SW_RESTORE);
+      break;
+  }
+}
+
+void Win32Platform::DestroyWindow(port::WindowHandle window) {
+  if (window) ::DestroyWindow(static_cast<HWND>(window));
+}
+
+}  // namespace win32
+
+// --- Local time for records ----------------------------------------------------------------------
+
+namespace win32 {
+
+void Win32Platform::LocalDateAndTime24(std::wstring* shortDate, std::wstring* time) {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  wchar_t text[256] = {};
+  shortDate->assign(::GetDateFormatW(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, &now, nullptr, text, 256) ? text : L"");
+  time->assign(::GetTimeFormatW(LOCALE_SYSTEM_DEFAULT, TIME_FORCE24HOURFORMAT, &now, nullptr, text, 256) ? text : L"");
+}
+
+// --- Registry ------------------------------------------------------------------------------------
+
+namespace {
+
+REGSAM ViewFlag(port::RegistryView view) {
+  return view == port::RegistryView::k64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+REGSAM Rights(port::RegistryAccess access) {
+  switch (access) {
+    case port::RegistryAccess::kQueryValues: return KEY_QUERY_VALUE;
+    case port::RegistryAccess::kRead: return KEY_READ;
+    case port::RegistryAccess::kAll: break;
+  }
+  return KEY_ALL_ACCESS;
+}
+
+// Subkey names are at most 255 characters; the buffer leaves room to spare.
+constexpr DWORD kSubkeyNameCapacity = 512;
+
+class Win32RegistryKey : public port::RegistryKey {
+ public:
+  Win32RegistryKey(UniqueHKey key, REGSAM view) : key_(std::move(key)), view_(view) {}
+
+  uint32_t EnumSubkey(uint32_t index, std::wstring* name) override {
+    wchar_t buffer[kSubkeyNameCapacity];
+    DWORD length = kSubkeyNameCapacity;
+    const LSTATUS status = ::RegEnumKeyExW(key_.Get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) name->assign(buffer, length);
+    return static_cast<uint32_t>(status);
+  }
+
+  uint32_t OpenSubkey(const std::wstring& name, port::RegistryAccess access,
+                      std::unique_ptr<port::RegistryKey>* key) override {
+    key->reset();
+    UniqueHKey subkey;
+    const LSTATUS status = ::RegOpenKeyExW(key_.Get(), name.c_str(), 0, Rights(access) | view_, subkey.Receive());
+    if (status == ERROR_SUCCESS) *key = std::make_unique<Win32RegistryKey>(std::move(subkey), view_);
+    return static_cast<uint32_t>(status);
+  }
+
+  uint32_t QueryString(const std::wstring& name, size_t capacityBytes, std::wstring* value) override {
+    // One spare character: a stored string need not end with its null.
+    std::vector<wchar_t> buffer(capacityBytes / sizeof(wchar_t) + 1, L'\0');
+    DWORD type = REG_NONE;
+    DWORD size = static_cast<DWORD>(capacityBytes);
+    const LSTATUS status =
+        ::RegQueryValueExW(key_.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_UNSUPPORTED_TYPE;
+    const size_t characters = size / sizeof(wchar_t);
+    size_t length = 0;
+    while (length < characters && buffer[length] != L'\0') ++length;
+    value->assign(buffer.data(), length);
+    return ERROR_SUCCESS;
+  }
+
+  uint32_t SetString(const std::wstring& name, const std::wstring& value) override {
+    const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    return static_cast<uint32_t>(
+        ::RegSetValueExW(key_.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes));
+  }
+
+  uint32_t DeleteSubkey(const std::wstring& name) override {
+    return static_cast<uint32_t>(::RegDeleteKeyExW(key_.Get(), name.c_str(), view_, 0));
+  }
+
+ private:
+  UniqueHKey key_;
+  REGSAM view_;
+};
+
+}  // namespace
+
+uint32_t Win32Registry::CreateKey(port::RegistryView view, const std::wstring& path,
+                                  std::unique_ptr<port::RegistryKey>* key) {
+  key->reset();
+  UniqueHKey created;
+  const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS | ViewFlag(view), nullptr, created.Receive(), nullptr);
+  if (status == ERROR_SUCCESS) *key = std::make_unique<Win32RegistryKey>(std::move(created), ViewFlag(view));
+  return static_cast<uint32_t>(status);
+}
+
+uint32_t Win32Registry::OpenKey(port::RegistryView view, const std::wstring& path, port::RegistryAccess access,
+                                std::unique_ptr<port::RegistryKey>* key) {
+  key->reset();
+  UniqueHKey opened;
+  const LSTATUS status =
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, Rights(access) | ViewFlag(view), opened.Receive());
+  if (status == ERROR_SUCCESS) *key = std::make_unique<Win32RegistryKey>(std::move(opened), ViewFlag(view));
+  return static_cast<uint32_t>(status);
+}
+
+uint32_t Win32Platform::SuppressCriticalErrors() { return ::SetErrorMode(SEM_FAILCRITICALERRORS); }
+
+void Win32Platform::RestoreErrorMode(uint32_t mode) { ::SetErrorMode(mode); }
+
+port::DriveType Win32Platform::GetDriveType(const std::wstring& root) {
+  return static_cast<port::DriveType>(::GetDriveTypeW(root.c_str()));
+}
+
+bool Win32Platform::IsRootAccessible(const std::wstring& root) {
+  return ::GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Win32Platform::EnableShutdownPrivilege() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+  UniqueHandle owned(token);
+  TOKEN_PRIVILEGES privileges = {};
+  if (!::LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid)) return false;
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!::AdjustTokenPrivileges(owned.Get(), FALSE, &privileges, 0, nullptr, nullptr)) return false;
+  return ::GetLastError() == ERROR_SUCCESS;
+}
+
+bool Win32Platform::RequestRestart(const std::wstring& message, uint32_t timeoutSeconds) {
+  std::vector<wchar_t> text(message.begin(), message.end());
+  text.push_back(L'\0');
+  return ::InitiateSystemShutdownExW(nullptr, text.data(), timeoutSeconds, TRUE, TRUE,
+                                     SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION |
+                                         SHTDN_REASON_FLAG_PLANNED) != FALSE;
+}
 
 }  // namespace win32

@@ -40,18 +40,67 @@ class UniqueHandle {
   HANDLE handle_ = nullptr;
 };
 
+// Owns an open registry key; closes it once, whatever the way out.
+class UniqueHKey {
+ public:
+  UniqueHKey() = default;
+  explicit UniqueHKey(HKEY key) : key_(key) {}
+  ~UniqueHKey() { Reset(); }
+  UniqueHKey(UniqueHKey&& other) noexcept : key_(other.Release()) {}
+  UniqueHKey& operator=(UniqueHKey&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      key_ = other.Release();
+    }
+    return *this;
+  }
+  UniqueHKey(const UniqueHKey&) = delete;
+  UniqueHKey& operator=(const UniqueHKey&) = delete;
+
+  HKEY Get() const { return key_; }
+  // For the out-parameter of RegCreateKeyEx / RegOpenKeyEx; closes a key held before.
+  HKEY* Receive() {
+    Reset();
+    return &key_;
+  }
+  HKEY Release() {
+    HKEY key = key_;
+    key_ = nullptr;
+    return key;
+  }
+  void Reset() {
+    if (key_ != nullptr) ::RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// HKEY_LOCAL_MACHINE through the registry functions.
+class Win32Registry : public port::Registry {
+ public:
+  uint32_t CreateKey(port::RegistryView view, const std::wstring& path,
+                     std::unique_ptr<port::RegistryKey>* key) override;
+  uint32_t OpenKey(port::RegistryView view, const std::wstring& path, port::RegistryAccess access,
+                   std::unique_ptr<port::RegistryKey>* key) override;
+};
+
 class Win32Platform : public port::Platform,
                       private port::FileSystem,
                       private port::Processes,
                       private port::SystemFacts,
-                      private port::UserInterface {
+                      private port::UserInterface,
+                      private port::Machine {
  public:
   explicit Win32Platform(HINSTANCE instance) : instance_(instance) {}
+  port::Machine& Host() override { return *this; }
 
   port::FileSystem& Files() override { return *this; }
   port::Processes& Procs() override { return *this; }
   port::SystemFacts& System() override { return *this; }
   port::UserInterface& Ui() override { return *this; }
+  port::Registry& Reg() override { return registry_; }
 
  private:
   // port::FileSystem
@@ -72,12 +121,14 @@ class Win32Platform : public port::Platform,
   bool GetFreeSpace(const std::wstring& path, uint64_t* freeBytes) override;
   std::wstring GetTempPath() override;
   // port::Processes
+  std::wstring CommandLine() override { return ::GetCommandLineW(); }
   std::wstring ModuleFileName(size_t capacity) override;
   uint32_t CurrentProcessId() override;
   std::unique_ptr<port::ProcessSnapshot> SnapshotProcesses() override;
   bool SetShutdownLevel(uint32_t level, uint32_t flags) override;
   bool SplitCommandLine(const std::wstring& commandLine, std::vector<std::wstring>* args) override;
   void RestrictDllSearchToSystem() override;
+  std::unique_ptr<port::ChildProcess> StartProcess(const port::ProcessStart& start) override;
   port::ModuleHandle LoadSystemLibrary(const std::wstring& name) override;
   void FreeLibrary(port::ModuleHandle module) override;
   // port::SystemFacts
@@ -94,7 +145,10 @@ class Win32Platform : public port::Platform,
   std::wstring LocalTimeText() override;
   std::wstring LocalShortDateText() override;
   bool LocalFileTimeToUtc(uint64_t local, uint64_t* utc) override;
+  void LocalDateAndTime24(std::wstring* shortDate, std::wstring* time) override;
   bool ModuleFileVersion(uint16_t parts[4]) override;
+  int64_t NowSeconds() override;
+  void Sleep(uint32_t milliseconds) override;
   // port::UserInterface
   std::wstring LoadString(uint32_t id, size_t capacity) override;
   int MessageBox(port::WindowHandle owner, const std::wstring& text, const std::wstring& caption,
@@ -104,8 +158,23 @@ class Win32Platform : public port::Platform,
   port::WindowHandle DesktopWindow() override;
   port::IconHandle LoadIcon(uint32_t resourceId, bool smallSize) override;
   void DestroyIcon(port::IconHandle icon) override;
+  void PumpMessages() override;
+  bool AddTrayIcon(port::WindowHandle window, port::IconHandle icon, const std::wstring& tip) override;
+  void RemoveTrayIcon(port::WindowHandle window) override;
+  port::WindowHandle CreateProgressDialog(port::WindowHandle owner) override;
+  void SetProgress(port::WindowHandle dialog, int position) override;
+  void SetWindowState(port::WindowHandle window, WindowState state) override;
+  void DestroyWindow(port::WindowHandle window) override;
+  // port::Machine
+  uint32_t SuppressCriticalErrors() override;
+  void RestoreErrorMode(uint32_t mode) override;
+  port::DriveType GetDriveType(const std::wstring& root) override;
+  bool IsRootAccessible(const std::wstring& root) override;
+  bool EnableShutdownPrivilege() override;
+  bool RequestRestart(const std::wstring& message, uint32_t timeoutSeconds) override;
 
   HINSTANCE instance_;
+  Win32Registry registry_;
 };
 
 }  // namespace win32
