@@ -5,6 +5,7 @@ exit codes."""
 
 import argparse
 import os
+import shutil
 import sys
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -25,8 +26,12 @@ def main():
     stub = os.path.join(args.build_dir, "setupstub.exe")
 
     with winehelp.WineSession(args.build_dir).start() as session:
+        # The demo package: demo/package plus the sample installer built with the stub.
+        contents = os.path.join(session.root, "demo-package")
+        shutil.copytree(os.path.join(REPO, "demo", "package"), contents)
+        shutil.copyfile(os.path.join(args.build_dir, "demoinstall.exe"), os.path.join(contents, "demoinstall.exe"))
         package = os.path.join(session.root, "demo.exe")
-        session.make_package(stub, os.path.join(REPO, "demo", "package"), package)
+        session.make_package(stub, contents, package)
         print("Built the demo package %s (%d bytes): the stub with this archive appended:" %
               (session.to_windows(package), os.path.getsize(package)))
         os.system("unzip -l '%s' 2>/dev/null | sed 's/^/  /'" % package)
@@ -42,15 +47,24 @@ def main():
                 print("  extracted C:\\demo-out\\%s (%d bytes)" %
                       (os.path.relpath(path, out).replace("/", "\\"), os.path.getsize(path)))
 
-        result = session.run_without_window([package, "/silent"], timeout=120)
+        result = session.run_without_window([package, "/silent"], timeout=300)
         show("demo.exe /silent", result)
-        print("  (installation runs arrive with the package reader and the installer launch;"
-              " until then the stub refuses the run with completion code 0)")
         log = session.to_linux("C:\\riviziduve\\log\\vorqsetup.log")
-        if os.path.exists(log):
-            print("Shared log C:\\riviziduve\\log\\vorqsetup.log:")
-            with open(log, "rb") as f:
-                sys.stdout.write(f.read().decode("cp1252", errors="replace"))
+        print("\nThe run's section of the shared log C:\\riviziduve\\log\\vorqsetup.log:")
+        with open(log, "rb") as f:
+            sys.stdout.write(f.read().decode("cp1252", errors="replace"))
+        marker = session.to_linux("C:\\riviziduve\\demo\\installed.txt")
+        if os.path.exists(marker):
+            print("The installer's marker file C:\\riviziduve\\demo\\installed.txt (first lines):")
+            with open(marker, "rb") as f:
+                for line in f.read().decode("utf-8", errors="replace").splitlines()[:6]:
+                    print("  " + line)
+        key = "HKLM\\Software\\Dravik\\Version Control\\DravikRevisionManagement\\DemoFirmware"
+        query = session.run(["reg", "query", key, "/s"], timeout=60)
+        print("\nThe component's registry record (reg query %s /s):" % key)
+        out = query.stdout
+        sys.stdout.write(out.decode("utf-8", errors="replace") if isinstance(out, bytes) else out)
+        print("Exit code of the silent installation: %d" % result.returncode)
     return 0
 
 

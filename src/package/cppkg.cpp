@@ -73,6 +73,8 @@ bool CPPkg::Load(const wchar_t* archivePath, const wchar_t* entryName, const wch
 
   config_ = PkgConfigInfo();
   configData_ = ConfigData();
+  // Whatever an earlier, failed load parsed must not answer for this package.
+  packageData_.Clear();
   vorqzip::ZIP_FileEntry* data = archive.FindEntry(L"cp_data.xml");
   if (data) {
     // A broken package data document is no failure: the package loads without it.
@@ -81,8 +83,6 @@ bool CPPkg::Load(const wchar_t* archivePath, const wchar_t* entryName, const wch
       archivePath_ = archivePath;
       return true;
     }
-  } else {
-    packageData_.Clear();
   }
 
   if (config_.configFileName.empty()) {
@@ -237,7 +237,7 @@ bool CPPkg::GetLicense(uint8_t* buffer, uint32_t* length) const {
     return true;
   }
   if (!buffer) return false;
-  std::memset(buffer, 0, static_cast<size_t>(required));
+  std::memset(buffer, 0, entry->uncompressedSize);
   return entry->Extract(buffer, entry->uncompressedSize) == vorqzip::ZIP_OK;
 }
 
