@@ -237,7 +237,7 @@ bool CPPkg::GetLicense(uint8_t* buffer, uint32_t* length) const {
     return true;
   }
   if (!buffer) return false;
-  std::memset(buffer, 0, entry->uncompressedSize);
+  std::memset(buffer, 0, static_cast<size_t>(required));
   return entry->Extract(buffer, entry->uncompressedSize) == vorqzip::ZIP_OK;
 }
 

@@ -209,7 +209,11 @@ int32_t RunFromFolder(StubGlobals& globals, port::WindowHandle owner, const std:
   if (!silent) {
     if (progress) {
       ui.SetProgress(progress, 100);
-      platform.System().Sleep(kProgressWaitMs);
+      // The full bar stays up a moment; the windows keep painting meanwhile.
+      for (uint32_t waited = 0; waited < kProgressWaitMs; waited += 100) {
+        ui.PumpMessages();
+        platform.System().Sleep(100);
+      }
       ui.DestroyWindow(progress);
     }
     if (installMode && owner) ui.SetWindowState(owner, port::UserInterface::WindowState::kMinimizeAndHide);

@@ -12,7 +12,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -158,10 +157,10 @@ class PkgTest : public ::testing::Test {
  protected:
   // Writes an archive holding `entries` behind a stub image at `path`.
   void Give(const std::vector<EntrySpec>& entries, const std::wstring& path = kPath) {
-    ziptest::ArchiveSpec spec;
-    spec.prefix = ziptest::FakeImage(2048);
-    spec.entries = entries;
-    platform.AddFile(path, ziptest::Build(spec));
+    ziptest::ArchiveSpec archive;
+    archive.prefix = ziptest::FakeImage(2048);
+    archive.entries = entries;
+    platform.AddFile(path, ziptest::Build(archive));
   }
   bool Load(const std::vector<EntrySpec>& entries, const wchar_t* language = L"en", const wchar_t* entryName = L"pkg.xml") {
     Give(entries);
@@ -310,7 +309,9 @@ TEST_F(PkgTest, ImpossibleDeclaredSizesFailInsteadOfAllocating) {
     bool loaded = true;
     const long long largest = LargestAllocationDuring([&] { loaded = pkg.Load(kPath.c_str(), L"pkg.xml", L"en"); });
     EXPECT_FALSE(loaded);
-    if (largest >= 0) EXPECT_LT(largest, 1 << 20) << "the claimed size was allocated";
+    if (largest >= 0) {
+      EXPECT_LT(largest, 1 << 20) << "the claimed size was allocated";
+    }
   }
   // A real deflated definition, many times smaller than its text, loads.
   const std::string padded = Definition(std::string(kFullDefinitionBody) + "<!--" + std::string(100000, 'x') + "-->");
@@ -342,6 +343,7 @@ TEST_F(PkgTest, LocalizedNamePicksTheLanguageThenEnglish) {
       {en + jaUpper, L"ja", kJapanese},
       {enUpper, L"fr", L"Firmware"},
       {en + ja, nullptr, L"Firmware"},  // no code given: English
+      {en + ja, L"jaX", kJapanese},     // the code has room for two letters
       {"", L"en", kNull},
   };
   for (const auto& c : cases) {
@@ -690,7 +692,9 @@ TEST_F(PkgTest, ConfigurationEntryThatDoesNotExtractFailsTheLoad) {
     const long long largest = LargestAllocationDuring([&] { loaded = LoadWithData(data, {c.entry}); });
     EXPECT_FALSE(loaded);
     EXPECT_FALSE(pkg.IsLoaded());
-    if (largest >= 0) EXPECT_LT(largest, 1 << 20) << "the claimed size was allocated";
+    if (largest >= 0) {
+      EXPECT_LT(largest, 1 << 20) << "the claimed size was allocated";
+    }
   }
 }
 
@@ -753,6 +757,7 @@ TEST_F(PkgTest, EncryptedConfigurationIsDecodedWithTheFileNameKey) {
       {"cp049316.exe", "cp049316"},
       {"SPP", "SPP     "},
       {"Pak\xC3\xA9t.exe", "Pak\xE9t.ex"},  // U+00E9 is one byte in Windows-1252
+      {"Pak\xE2\x82\xACt.exe", "Pak\x80t.ex"},  // and so is U+20AC, as 0x80
       {"a&amp;b.exe", "a&b.exe "},
   };
   // Fill bytes of the last block stay in the decoded data.

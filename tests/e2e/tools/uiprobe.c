@@ -102,8 +102,11 @@ static wchar_t *window_text(HWND hwnd)
         return NULL;
     DWORD_PTR got = 0;
     if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, (WPARAM)cap, (LPARAM)buf, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &got)) {
+        /* A window whose thread pumps no messages (a program busy extracting) cannot answer;
+           the system's own copy of its text needs no message. */
         buf[0] = 0;
-        GetWindowTextW(hwnd, buf, (int)cap);
+        if (!InternalGetWindowText(hwnd, buf, (int)cap))
+            GetWindowTextW(hwnd, buf, (int)cap);
     }
     buf[cap - 1] = 0;
     return buf;
