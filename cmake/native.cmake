@@ -8,7 +8,7 @@ if(SETUPSTUB_SANITIZE)
 endif()
 target_compile_options(stubcore PRIVATE -Wall -Wextra)
 
-add_library(testenv STATIC src/platform/testenv/test_platform.cpp)
+add_library(testenv STATIC src/platform/testenv/test_platform.cpp src/platform/testenv/test_wmi.cpp)
 target_link_libraries(testenv PUBLIC stubcore)
 
 enable_testing()

@@ -9,8 +9,9 @@ set(static_flags -static -static-libgcc -static-libstdc++)
 
 add_library(win32port STATIC
   src/platform/win32/win32_platform.cpp
+  src/platform/win32/win32_wmi.cpp
 )
-target_link_libraries(win32port PUBLIC stubcore ole32 version)
+target_link_libraries(win32port PUBLIC stubcore ole32 oleaut32 wbemuuid uuid version)
 target_compile_definitions(win32port PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
 set(STUB_VERSION 1.0.0.0)

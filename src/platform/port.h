@@ -373,7 +373,129 @@ class Machine {
   virtual bool RequestRestart(const std::wstring& message, uint32_t timeoutSeconds) = 0;
 };
 
-// The whole port. Services and WMI join as the parts that use them arrive.
+// --- Service control manager ---------------------------------------------------------------------
+// Current states of a service (SERVICE_STATUS_PROCESS.dwCurrentState values).
+enum : uint32_t {
+  kServiceStopped = 1,
+  kServiceStartPending = 2,
+  kServiceStopPending = 3,
+  kServiceRunning = 4,
+  kServiceContinuePending = 5,
+  kServicePausePending = 6,
+  kServicePaused = 7,
+};
+enum : uint32_t {
+  kErrorServiceDoesNotExist = 1060,
+  kErrorRpcServerUnavailable = 1722,  // a machine that cannot be reached
+};
+
+// What one look at a service found. Each step runs only when the one before it succeeded; the
+// first step that fails leaves its Windows error code in `error`.
+struct ServiceQuery {
+  bool managerOpened = false;  // OpenSCManager on the active database, full access
+  bool serviceOpened = false;  // OpenService, full access
+  bool queried = false;        // QueryServiceStatusEx for the process status record
+  uint32_t state = 0;          // the current state, when queried
+  uint32_t error = 0;
+};
+
+class Services {
+ public:
+  virtual ~Services() = default;
+  // Looks at the service `name` of `machine` (empty: this machine) and closes every handle it
+  // opened before returning. Never starts, stops or changes a service.
+  virtual ServiceQuery QueryServiceState(const std::wstring& machine, const std::wstring& name) = 0;
+};
+
+// --- COM and WMI ---------------------------------------------------------------------------------
+// Results are HRESULT values as the COM and WMI calls return them: negative for failures.
+enum : int32_t {
+  kHrOk = 0,                                                 // S_OK
+  kHrFalse = 1,                                              // S_FALSE, WBEM_S_FALSE
+  kHrSecurityAlreadySet = static_cast<int32_t>(0x80010119),  // RPC_E_TOO_LATE
+  kHrComNotInitialized = static_cast<int32_t>(0x800401F0),   // CO_E_NOTINITIALIZED
+  kHrWbemFailed = static_cast<int32_t>(0x80041001),          // WBEM_E_FAILED
+  kHrWbemNotFound = static_cast<int32_t>(0x80041002),        // WBEM_E_NOT_FOUND
+  kHrWbemAccessDenied = static_cast<int32_t>(0x80041003),    // WBEM_E_ACCESS_DENIED
+  kHrWbemInvalidNamespace = static_cast<int32_t>(0x8004100E),
+  kHrWbemInvalidClass = static_cast<int32_t>(0x80041010),
+  // A text argument could not be allocated as a COM string (BSTR), so the call was not made.
+  // E_OUTOFMEMORY's code with the customer bit set: no COM or WMI call returns it.
+  kHrComStringNotAllocated = static_cast<int32_t>(0xA000000E),
+};
+
+// A property value (VARIANT) as far as the stub reads it.
+struct WmiValue {
+  enum class Type {
+    kOther,      // any type not listed below, VT_NULL and VT_EMPTY included
+    kString,     // VT_BSTR: `text`, every character of the string (a null one included)
+    kInt32,      // VT_I4 (WMI's sint32 and uint32): `integer`
+    kByteArray,  // VT_ARRAY | VT_UI1 with one dimension: `bytes`, in index order
+  };
+  Type type = Type::kOther;
+  std::wstring text;
+  int32_t integer = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// One object of a query result (IWbemClassObject); destroying it releases it.
+class WmiObject {
+ public:
+  virtual ~WmiObject() = default;
+  // IWbemClassObject::Get of the property `name`, no flags. `value` is set only on kHrOk.
+  virtual int32_t Get(const std::wstring& name, WmiValue* value) = 0;
+};
+
+// A query result (IEnumWbemClassObject) that can be rewound; destroying it releases it.
+class WmiResult {
+ public:
+  virtual ~WmiResult() = default;
+  virtual int32_t Reset() = 0;
+  // Next with an infinite time-out for one object: `object` is set when one was returned
+  // (kHrOk) and null otherwise (kHrFalse at the end, or the failure).
+  virtual int32_t Next(std::unique_ptr<WmiObject>* object) = 0;
+};
+
+// A connected namespace (IWbemServices); destroying it releases it.
+class WmiServices {
+ public:
+  virtual ~WmiServices() = default;
+  // CoSetProxyBlanket: Windows NT authentication, no authorisation service, no principal name,
+  // authentication level call, impersonation level impersonate, no identity, no capabilities.
+  virtual int32_t SetProxyBlanket() = 0;
+  // ExecQuery of `query` in "WQL" with WBEM_FLAG_RETURN_IMMEDIATELY only (semisynchronous, not
+  // forward-only). `result` is set only when the call succeeds.
+  virtual int32_t ExecQuery(const std::wstring& query, std::unique_ptr<WmiResult>* result) = 0;
+};
+
+// The WMI locator (IWbemLocator); destroying it releases it.
+class WmiLocator {
+ public:
+  virtual ~WmiLocator() = default;
+  // ConnectServer to `namespacePath` with no user, password, locale, authority or context and
+  // flags 0. `services` is set only when the call succeeds.
+  virtual int32_t ConnectServer(const std::wstring& namespacePath, std::unique_ptr<WmiServices>* services) = 0;
+};
+
+// COM on the calling thread and the way into WMI. Objects obtained here must be destroyed before
+// the COM use they were made under ends.
+class Wmi {
+ public:
+  virtual ~Wmi() = default;
+  // CoInitializeEx for the multithreaded apartment. Every success (kHrOk, or kHrFalse when COM
+  // already runs on the thread) is balanced by one EndCom.
+  virtual int32_t StartCom() = 0;
+  virtual void EndCom() = 0;  // CoUninitialize
+  // CoInitializeSecurity for the process: no security descriptor, authentication services
+  // chosen by COM, authentication level default, impersonation level impersonate, no
+  // capabilities. kHrSecurityAlreadySet once the process has set it.
+  virtual int32_t InitializeSecurity() = 0;
+  // CoCreateInstance of the WMI locator as an in-process server. `locator` is set only when the
+  // call succeeds.
+  virtual int32_t CreateLocator(std::unique_ptr<WmiLocator>* locator) = 0;
+};
+
+// The whole port.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -383,6 +505,8 @@ class Platform {
   virtual SystemFacts& System() = 0;
   virtual UserInterface& Ui() = 0;
   virtual Registry& Reg() = 0;
+  virtual Services& Svc() = 0;
+  virtual port::Wmi& Wmi() = 0;
 };
 
 }  // namespace port

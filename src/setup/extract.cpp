@@ -1,6 +1,7 @@
 #include "setup/extract.h"
 
 #include "log/wformat.h"
+#include "setup/checks.h"
 #include "setup/launch.h"
 #include "setup/misc.h"
 #include "setup/register.h"
@@ -259,8 +260,12 @@ int32_t RunInstallation(StubGlobals& globals, port::WindowHandle owner, const st
   const wchar_t* disable = globals.package.GetSetting(L"DISABLE_INSTALL_BUTTON");
   const wchar_t* command = globals.package.GetInstallCommand();
   const bool installDisabled = disable && std::wstring(disable) == L"1";
-  // The machine checks (WMI service, hypervisor, trusted module) join these gates in the next step.
-  if (!installDisabled && command && *command) result = RunFromFolder(globals, owner, folder, true, silent);
+  // The gates in order; the machine checks log their own lines, and the first that fails ends
+  // the run with nothing extracted.
+  if (!installDisabled && command && *command && CheckWmiService(globals, silent) &&
+      CheckVirtualization(globals, silent) && CheckTpmState(globals, silent)) {
+    result = RunFromFolder(globals, owner, folder, true, silent);
+  }
 
   WriteRunFooter(platform, globals.log, result);
   globals.log.Close();

@@ -18,6 +18,7 @@ unchanged; larger codes come through modulo 256, except that a non-zero code who
 import atexit
 import collections
 import os
+import re
 import secrets
 import select
 import shutil
@@ -43,6 +44,14 @@ Rect = collections.namedtuple("Rect", "window client origin")
 
 
 WINE_TRAY_CLASS = "__winex11_standalone_tray"
+
+# Service start types (the Start value of a service's key).
+SERVICE_AUTO_START = 2
+SERVICE_DEMAND_START = 3
+SERVICE_DISABLED = 4
+# Service states as sc reports them.
+SERVICE_STOPPED = 1
+SERVICE_RUNNING = 4
 
 
 class WineError(Exception):
@@ -323,6 +332,15 @@ class WineSession:
         subprocess.run([WINESERVER, "-w"], env=env, timeout=300, check=True)
         if not os.path.isdir(os.path.join(self.prefix, "drive_c", "windows")):
             raise WineError("wineboot did not create the prefix in %s" % self.prefix)
+        self._start_server()
+        # Windows servers start the WMI service with the system; a new prefix starts it only on
+        # demand, and installation runs stop when it does not run.
+        state = self.set_service("winmgmt", SERVICE_AUTO_START)
+        if state != SERVICE_RUNNING:
+            raise WineError("the WMI service of the new prefix does not run (state %r)" % state)
+
+    def _start_server(self):
+        env = self.env()
         # Keep one server alive for the whole session, so that each program does not pay
         # for starting the server and the prefix's services again.
         self._server = subprocess.Popen([WINESERVER, "-f", "-p"], env=env, stdin=subprocess.DEVNULL,
@@ -470,6 +488,38 @@ class WineSession:
             rc = proc.wait(10)
             out, err = proc.output()
         return Result(rc, out, err)
+
+    # ---- services -------------------------------------------------------------------
+
+    def service_state(self, name):
+        """The current state of a service of the prefix as sc reports it (1 stopped, 2 start
+        pending, 4 running, ...), or None when sc cannot query it."""
+        r = self.run(["sc", "query", name], timeout=60)
+        found = re.search(r"STATE\s*:\s*(\d+)", r.stdout)
+        return int(found.group(1)) if r.returncode == 0 and found else None
+
+    def set_service(self, name, start_type):
+        """Gives a service of the prefix a start type and restarts the prefix's server and
+        services so that the service manager takes it (every program of the session ends with
+        them): an automatic service then runs, a disabled one stays stopped. Returns the state sc
+        then reports."""
+        key = "HKLM\\System\\CurrentControlSet\\Services\\" + name
+        r = self.run(["reg", "add", key, "/v", "Start", "/t", "REG_DWORD", "/d", str(start_type), "/f"], timeout=60)
+        if r.returncode != 0:
+            raise WineError("cannot set the start type of %s: %s" % (name, r.stderr.strip()))
+        # The service manager reads start types when it starts, so it must start again.
+        self.end_all()
+        env = self.env()
+        subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60, check=False)
+        subprocess.run([WINESERVER, "-w"], env=env, timeout=60, check=False)
+        if self._server is not None:
+            self._server.wait(15)
+        self._start_server()
+        if start_type == SERVICE_AUTO_START:
+            # Automatic services start while the manager starts; wait for it rather than race.
+            self.run(["sc", "start", name], timeout=60)
+        return self.service_state(name)
 
     # ---- windows --------------------------------------------------------------------
 

@@ -1039,3 +1039,41 @@ bool TestPlatform::IsRootAccessible(const std::wstring& root) {
 }
 
 }  // namespace testenv
+
+namespace testenv {
+
+port::ServiceQuery TestServices::QueryServiceState(const std::wstring& machine, const std::wstring& name) {
+  queries.emplace_back(machine, name);
+  port::ServiceQuery result;
+  if (!machine.empty()) {
+    result.error = port::kErrorRpcServerUnavailable;
+    return result;
+  }
+  if (managerError != 0) {
+    result.error = managerError;
+    return result;
+  }
+  result.managerOpened = true;
+  auto same = [&name](const std::pair<const std::wstring, Service>& entry) {
+    if (entry.first.size() != name.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+      if (FoldUpper(entry.first[i]) != FoldUpper(name[i])) return false;
+    }
+    return true;
+  };
+  auto it = std::find_if(services.begin(), services.end(), same);
+  if (it == services.end() || it->second.openError != 0) {
+    result.error = it == services.end() ? port::kErrorServiceDoesNotExist : it->second.openError;
+    return result;
+  }
+  result.serviceOpened = true;
+  if (it->second.queryError != 0) {
+    result.error = it->second.queryError;
+    return result;
+  }
+  result.queried = true;
+  result.state = it->second.state;
+  return result;
+}
+
+}  // namespace testenv

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/port.h"
+#include "platform/testenv/test_wmi.h"
 
 namespace testenv {
 
@@ -117,6 +118,25 @@ class TestRegistry : public port::Registry {
   int openKeys_ = 0;
 };
 
+// The emulated service control manager of this machine. Service names are compared without
+// regard to case; "winmgmt" runs unless a test says otherwise. Opening a service that is not
+// listed fails with kErrorServiceDoesNotExist, and other machines cannot be reached
+// (kErrorRpcServerUnavailable).
+class TestServices : public port::Services {
+ public:
+  struct Service {
+    uint32_t state = port::kServiceRunning;
+    uint32_t openError = 0;   // OpenService fails with it (e.g. kErrorAccessDenied) when not 0
+    uint32_t queryError = 0;  // QueryServiceStatusEx fails with it when not 0
+  };
+  std::map<std::wstring, Service> services = {{L"winmgmt", Service()}};
+  uint32_t managerError = 0;  // OpenSCManager fails with it when not 0
+  // Every look asked for: machine and service name.
+  std::vector<std::pair<std::wstring, std::wstring>> queries;
+
+  port::ServiceQuery QueryServiceState(const std::wstring& machine, const std::wstring& name) override;
+};
+
 struct DialogCall {
   uint32_t templateId;
   port::WindowHandle owner;
@@ -139,6 +159,8 @@ class TestPlatform : public port::Platform,
   port::SystemFacts& System() override { return *this; }
   port::UserInterface& Ui() override { return *this; }
   port::Registry& Reg() override { return registry; }
+  port::Services& Svc() override { return services; }
+  port::Wmi& Wmi() override { return wmi; }
 
   // --- Set-up and inspection -----------------------------------------------------------------
   // Drives other than fixed ones: letter -> type and whether a medium is in it.
@@ -186,6 +208,8 @@ class TestPlatform : public port::Platform,
   int guidCounter = 0;
   FileFaults faults;
   TestRegistry registry;  // HKEY_LOCAL_MACHINE, with its faults
+  TestServices services;  // the service control manager, with its faults
+  TestWmi wmi;            // COM and the WMI service, with their faults
   int openFiles() const { return openFiles_; }
 
   std::wstring modulePath = L"C:\\Users\\admin\\Downloads\\pkg.exe";

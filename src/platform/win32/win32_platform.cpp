@@ -720,4 +720,31 @@ bool Win32Platform::RequestRestart(const std::wstring& message, uint32_t timeout
                                          SHTDN_REASON_FLAG_PLANNED) != FALSE;
 }
 
+port::ServiceQuery Win32Services::QueryServiceState(const std::wstring& machine, const std::wstring& name) {
+  port::ServiceQuery result;
+  UniqueServiceHandle manager(
+      ::OpenSCManagerW(machine.empty() ? nullptr : machine.c_str(), SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
+  if (!manager.Valid()) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  result.managerOpened = true;
+  UniqueServiceHandle service(::OpenServiceW(manager.Get(), name.c_str(), SERVICE_ALL_ACCESS));
+  if (!service.Valid()) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  result.serviceOpened = true;
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (!::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed)) {
+    result.error = ::GetLastError();
+    return result;
+  }
+  result.queried = true;
+  result.state = status.dwCurrentState;
+  return result;
+}
+
 }  // namespace win32

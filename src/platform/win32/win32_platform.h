@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/port.h"
+#include "platform/win32/win32_wmi.h"
 
 namespace win32 {
 
@@ -77,6 +78,45 @@ class UniqueHKey {
   HKEY key_ = nullptr;
 };
 
+// Owns a service control manager or service handle; closes it once, whatever the way out.
+class UniqueServiceHandle {
+ public:
+  UniqueServiceHandle() = default;
+  explicit UniqueServiceHandle(SC_HANDLE handle) : handle_(handle) {}
+  ~UniqueServiceHandle() { Reset(); }
+  UniqueServiceHandle(UniqueServiceHandle&& other) noexcept : handle_(other.Release()) {}
+  UniqueServiceHandle& operator=(UniqueServiceHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = other.Release();
+    }
+    return *this;
+  }
+  UniqueServiceHandle(const UniqueServiceHandle&) = delete;
+  UniqueServiceHandle& operator=(const UniqueServiceHandle&) = delete;
+
+  SC_HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != nullptr; }
+  SC_HANDLE Release() {
+    SC_HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
+  void Reset() {
+    if (handle_ != nullptr) ::CloseServiceHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  SC_HANDLE handle_ = nullptr;
+};
+
+// The service control manager through the service functions.
+class Win32Services : public port::Services {
+ public:
+  port::ServiceQuery QueryServiceState(const std::wstring& machine, const std::wstring& name) override;
+};
+
 // HKEY_LOCAL_MACHINE through the registry functions.
 class Win32Registry : public port::Registry {
  public:
@@ -101,6 +141,8 @@ class Win32Platform : public port::Platform,
   port::SystemFacts& System() override { return *this; }
   port::UserInterface& Ui() override { return *this; }
   port::Registry& Reg() override { return registry_; }
+  port::Services& Svc() override { return services_; }
+  port::Wmi& Wmi() override { return wmi_; }
 
  private:
   // port::FileSystem
@@ -175,6 +217,8 @@ class Win32Platform : public port::Platform,
 
   HINSTANCE instance_;
   Win32Registry registry_;
+  Win32Services services_;
+  Win32Wmi wmi_;
 };
 
 }  // namespace win32
