@@ -93,8 +93,11 @@ int RunStub(StubGlobals& globals, port::ModuleHandle instance, const std::wstrin
     if (options.silent || options.noPrompt) {
       globals.completionCode = RunInstallation(globals, nullptr, nullptr, true, options.silent);
       if (globals.completionCode == kCompletionRestartNeeded && options.reboot) RebootSystem(globals);
+    } else {
+      // Without /silent or /noprompt the package is offered in the main dialog, which this
+      // build does not have yet: nothing is attempted, and the exit code says so.
+      globals.completionCode = kCompletionNotAttempted;
     }
-    // The main dialog arrives with the dialogs build.
   } else {
     if (!options.silent) {
       ShowMessageById(globals, nullptr, kStringNoPackage, kStringCaption, port::kMbIconError);

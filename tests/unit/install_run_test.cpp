@@ -354,3 +354,14 @@ TEST(RebootSystem, WarnsAboutMediaUnlessSilentAndRestarts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(InstallRunTest, WithoutSilentOrNopromptNothingIsAttempted) {
+  EXPECT_EQ(3, Run(L""));
+  EXPECT_EQ(0, Run(L"/dosretcode"));
+  EXPECT_TRUE(platform.startedChildren.empty());
+  EXPECT_FALSE(platform.Exists(kLog));
+}
+
+}  // namespace
