@@ -24,10 +24,6 @@ std::wstring FileNamePart(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
-  if (!folder.empty() && folder.back() == L'\\') return folder + name;
-  return folder + L"\\" + name;
-}
 
 // Copies the file named by /config_file into the extraction folder under its own name. A failed
 // copy is only logged: the installer may not need it.

@@ -4,15 +4,11 @@
 #include "setup/options.h"
 #include "setup/stub.h"
 
-namespace {
-
 // Joins a folder and a name with exactly one backslash.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
   if (!folder.empty() && folder.back() == L'\\') return folder + name;
   return folder + L"\\" + name;
 }
-
-}  // namespace
 
 std::wstring SelectPackageLanguage(port::Platform& platform) {
   static const struct {

@@ -18,6 +18,9 @@ bool FindProcessEntry(port::ProcessSnapshot& snapshot, port::ProcessEntry* entry
 // True when the parent of this process runs kivagent.exe (any case).
 bool IsStartedByAgent(port::Platform& platform);
 
+// Joins a folder and a name with exactly one backslash.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
 // Creates a folder with every missing parent; a folder that exists already counts as created.
 bool CreateFolderTree(port::Platform& platform, const std::wstring& path);
 
