@@ -102,6 +102,8 @@ bool DetectHypervisor(SystemManufacturers& manufacturers) {
 bool CheckVirtualization(StubGlobals& globals, bool silent) {
   // Read even when the package allows virtual machines.
   SystemManufacturers manufacturers(globals.platform);
+  // Out of memory for a COM string: the run ends in order, with completion code 0.
+  if (manufacturers.comStringNotAllocated()) return false;
   LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Checking for virtualized environment...\r\n\r\n");
   if (globals.package.IsVirtualizationAllowed() || !DetectHypervisor(manufacturers)) {
     LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Virtualized environment not detected.\r\n\r\n");
@@ -252,6 +254,7 @@ bool JudgeTpmState(StubGlobals& globals, bool silent, const uint8_t* record, con
 bool CheckTpmState(StubGlobals& globals, bool silent) {
   LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Checking TPM (Trusted Platform Module) state...\r\n\r\n");
   SmbiosTable table(globals.platform);
+  if (table.comStringNotAllocated()) return false;
   LOG(CMPLOG2_BOTH, CMPLOG2_INFO, L"Retrieving SMBIOS table via WMI query of MSSmBios_RawSMBiosTables...\r\n\r\n");
   const uint8_t* record = table.FindStructure(kTrustedModuleRecordType);
   // Written whether or not the table could be read: an unreadable table has no record.

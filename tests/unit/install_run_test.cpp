@@ -365,3 +365,25 @@ TEST_F(InstallRunTest, WithoutSilentOrNopromptNothingIsAttempted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(InstallRunTest, ComStringsThatCannotBeAllocatedEndTheRunInOrder) {
+  // A machine whose WMI answers every read the checks make.
+  platform.wmi.Objects(L"ROOT\\CIMV2", L"Win32_ComputerSystem").push_back({{L"Manufacturer", testenv::WmiString(L"Maker")}});
+  platform.wmi.Objects(L"ROOT\\CIMV2", L"Win32_BIOS").push_back({{L"Manufacturer", testenv::WmiString(L"Maker")}});
+  platform.wmi.Objects(L"ROOT\\WMI", L"MSSmBios_RawSMBiosTables")
+      .push_back({{L"Size", testenv::WmiInt32(4)}, {L"SMBiosData", testenv::WmiBytes({127, 4, 0, 0})}});
+  EXPECT_EQ(1, Run(L"/s")) << "the machine passes every check";
+  for (const wchar_t* text : {L"ROOT\\CIMV2", L"Manufacturer", L"SMBiosData"}) {
+    platform.wmi.unallocatableStrings = {text};
+    platform.messageBoxes.clear();
+    const size_t children = platform.startedChildren.size();
+    EXPECT_EQ(0, Run(L"/noprompt")) << text;
+    EXPECT_EQ(children, platform.startedChildren.size()) << "nothing is installed";
+    EXPECT_TRUE(platform.messageBoxes.empty()) << "no further action, no window";
+    EXPECT_TRUE(LogInOrder({"Validating WMI service is available...", "Return Code (0)"}));
+  }
+}
+
+}  // namespace
