@@ -557,7 +557,13 @@ class WineSession:
         return Rect(rec["window"], rec["client"], rec["origin"])
 
     def list_windows(self):
-        r = self.probe("list")
+        # A probe started while Wine is busy starting or ending other programs can fail
+        # without cause; a few attempts tell that from a real failure.
+        for attempt in range(3):
+            r = self.probe("list")
+            if r.returncode == 0:
+                break
+            time.sleep(0.2)
         if r.returncode != 0:
             raise WineError("uiprobe list failed (%d): %s" % (r.returncode, r.stderr))
         return [Window(int(pid), cls, title) for pid, cls, title in _split_records(r.stdout, 3)]
