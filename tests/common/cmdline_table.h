@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "utf8.h"
+
 namespace cmdline_table {
 
 struct Row {
@@ -23,17 +25,8 @@ struct Row {
 
 inline std::wstring FromUtf8(const std::string& text) {
   std::wstring out;
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    uint32_t cp = c;
-    size_t extra = 0;
-    if (c >= 0xF0) { cp = c & 0x07; extra = 3; }
-    else if (c >= 0xE0) { cp = c & 0x0F; extra = 2; }
-    else if (c >= 0xC0) { cp = c & 0x1F; extra = 1; }
-    for (size_t k = 1; k <= extra && i + k < text.size(); ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
-    i += extra + 1;
-    out += static_cast<wchar_t>(cp);  // the table holds only characters of the basic plane
-  }
+  // The table holds only characters of the basic plane.
+  for (uint32_t cp : DecodeUtf8(text)) out += static_cast<wchar_t>(cp);
   return out;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "package/xml_document.h"
+#include "utf8.h"
 
 namespace xml_table {
 
@@ -119,21 +120,6 @@ inline bool ExpandRepeats(const std::string& in, std::string* out) {
   return true;
 }
 
-inline std::vector<uint32_t> DecodeUtf8(const std::string& text) {
-  std::vector<uint32_t> out;
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    uint32_t cp = c;
-    size_t extra = 0;
-    if (c >= 0xF0) { cp = c & 0x07; extra = 3; }
-    else if (c >= 0xE0) { cp = c & 0x0F; extra = 2; }
-    else if (c >= 0xC0) { cp = c & 0x1F; extra = 1; }
-    for (size_t k = 1; k <= extra && i + k < text.size(); ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
-    i += extra + 1;
-    out.push_back(cp);
-  }
-  return out;
-}
 
 enum class Form { kUtf8, kUtf16Le, kUtf16Be, kLatin1 };
 

@@ -76,12 +76,8 @@ class ChecksTestCase(unittest.TestCase):
         S.end_all()
 
     def assertLogInOrder(self, lines):
-        log = read(LOG) or ""
-        at = 0
-        for line in lines:
-            found = log.find(line, at)
-            self.assertNotEqual(found, -1, "missing %r after position %d in the log:\n%s" % (line, at, log))
-            at = found + len(line)
+        problem = winehelp.missing_in_order(read(LOG) or "", lines)
+        self.assertIsNone(problem, problem)
 
 
 class StoppedWmiServiceTest(ChecksTestCase):

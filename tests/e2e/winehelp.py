@@ -634,6 +634,18 @@ class WineSession:
 _shared = None
 
 
+def missing_in_order(text, parts):
+    """None when every part occurs in text, each after the one before; otherwise a description
+    of the first part that does not."""
+    at = 0
+    for part in parts:
+        found = text.find(part, at)
+        if found == -1:
+            return "missing %r after position %d in:\n%s" % (part, at, text)
+        at = found + len(part)
+    return None
+
+
 def shared_session(tools_dir):
     """The one session of this test run, started on first use and shared by every test
     module; it ends when the interpreter exits. E2E_KEEP=1 keeps its folder."""
